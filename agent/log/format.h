@@ -1,0 +1,17 @@
+// printf-style formatting into an owned UTF-8 text. Wide-text arguments (%S,
+// %ls, %ws) are rendered as UTF-8 whatever the platform's printf would do, and
+// an absent narrow text (%s of a null pointer) renders as "(null)".
+#pragma once
+#include <cstdarg>
+#include <string>
+
+std::string FormatTextV(const char* format, va_list args);
+std::string FormatText(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#endif
+    ;
+
+// Wide (UTF-16 on Windows, UTF-32 elsewhere) to UTF-8; unpaired surrogates
+// become U+FFFD. Used for log rendering, not for Win32 conversions.
+std::string WideToUtf8Lossy(const wchar_t* text);

@@ -1,0 +1,70 @@
+// Registry access: one-shot functions that open a key, do one thing with one
+// value and close it again, logging each step; and RegistryKey, which keeps a
+// key open across several operations. Every open carries a registry view:
+// without an explicit view the agent's own (32-bit) view is used.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+inline constexpr const char* kAgentKeyPath = "Software\\Orvanta\\Tarnwick\\TWAgent";
+
+// The access mask a path-naming registry call must use: no view bits -> the
+// 32-bit view; on 32-bit Windows the native (64-bit) view folds into it.
+REGSAM RegistryAccess(REGSAM access);
+
+int32_t addRegistryKey(HKEY root, const char* subKey);
+// Name "--" writes the default value; data "--" writes empty data. Types
+// REG_SZ, REG_EXPAND_SZ, REG_BINARY (stored as the UTF-16 text) and REG_DWORD
+// (data read as a signed decimal).
+int32_t writeValue(HKEY root, const char* subKey, const char* valueName, const char* valueData, DWORD type);
+int32_t deleteValue(HKEY root, const char* subKey, const char* valueName);
+int32_t deleteValueW(HKEY root, const wchar_t* subKey, const wchar_t* valueName);
+// Reads up to 4 bytes of any type; `out` is untouched on failure.
+int32_t ReadDwordRegistryData(HKEY root, const char* subKey, const char* valueName, DWORD& out);
+// Reads a value of any type; `out` holds the stored bytes up to the first zero
+// byte (so an unterminated REG_SZ still reads as a text). `out` is none when
+// the key or value is missing, "" when the second read fails.
+int32_t ReadRegSZ(HKEY root, const char* subKey, const char* valueName, std::optional<std::string>& out);
+// As ReadRegSZ through the UTF-16 interface (value name given in UTF-8).
+int32_t ReadRegSZEx(HKEY root, const char* subKey, const char* valueName, std::optional<std::wstring>& out);
+// As ReadRegSZ in the native view when gv_IsWow64 is set.
+int32_t ReadRegSZ64(HKEY root, const char* subKey, const char* valueName, std::optional<std::string>& out);
+// 1 when the key and everything below it were deleted, else 0.
+int32_t DeleteRegistryTree(HKEY root, const char* subKey);
+
+// Reads "TWAgentInstallDir" of the agent key into gv_agentInstallDir; returns
+// the registry's error code.
+int32_t LoadAgentInstallDir();
+
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  ~RegistryKey();
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  RegistryKey(RegistryKey&& other) noexcept;
+  RegistryKey& operator=(RegistryKey&& other) noexcept;
+
+  LONG Open(HKEY parent, const char* subKey, REGSAM access);
+  LONG Create(HKEY parent, const char* subKey, char* keyClass = nullptr, DWORD options = REG_OPTION_NON_VOLATILE,
+              REGSAM access = KEY_ALL_ACCESS, LPSECURITY_ATTRIBUTES security = nullptr,
+              DWORD* disposition = nullptr);
+  // 13 when the stored type is not REG_DWORD.
+  LONG QueryDWORDValue(const char* name, DWORD& out);
+  // inOutSize: buffer size in, stored size including the terminator out (0 on failure).
+  LONG QueryStringValue(const char* name, char* buffer, DWORD* inOutSize);
+  // Whole-text form of the above.
+  LONG QueryStringValue(const char* name, std::string& out);
+  LONG SetStringValue(const char* name, const char* text, DWORD type = REG_SZ);
+  LONG Close();
+
+  HKEY Handle() const { return key_; }
+  REGSAM View() const { return view_; }
+
+ private:
+  HKEY key_ = nullptr;
+  REGSAM view_ = 0;
+};
