@@ -28,7 +28,8 @@ int32_t ReadDwordRegistryData(HKEY root, const char* subKey, const char* valueNa
 // byte (so an unterminated REG_SZ still reads as a text). `out` is none when
 // the key or value is missing, "" when the second read fails.
 int32_t ReadRegSZ(HKEY root, const char* subKey, const char* valueName, std::optional<std::string>& out);
-// As ReadRegSZ through the UTF-16 interface (value name given in UTF-8).
+// As ReadRegSZ through the UTF-16 interface (value name given in UTF-8; 13
+// when the name cannot be converted).
 int32_t ReadRegSZEx(HKEY root, const char* subKey, const char* valueName, std::optional<std::wstring>& out);
 // As ReadRegSZ in the native view when gv_IsWow64 is set.
 int32_t ReadRegSZ64(HKEY root, const char* subKey, const char* valueName, std::optional<std::string>& out);

@@ -1,1 +1,122 @@
-// placeholder: being written
+// RegistryKey: one registry key kept open across several operations, with the
+// registry view it was opened in. Move-only; the handle closes with the object.
+#include <cstring>
+#include <vector>
+
+#include "agent/registry/registry.h"
+
+namespace {
+constexpr REGSAM kViewBits = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+constexpr LONG kInvalidData = 13;
+}  // namespace
+
+RegistryKey::~RegistryKey() {
+  // The last error of whatever failed before the key went out of scope stays visible.
+  DWORD saved = GetLastError();
+  Close();
+  SetLastError(saved);
+}
+
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept : key_(other.key_), view_(other.view_) {
+  other.key_ = nullptr;
+  other.view_ = 0;
+}
+
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    key_ = other.key_;
+    view_ = other.view_;
+    other.key_ = nullptr;
+    other.view_ = 0;
+  }
+  return *this;
+}
+
+LONG RegistryKey::Open(HKEY parent, const char* subKey, REGSAM access) {
+  const REGSAM effective = RegistryAccess(access);
+  HKEY opened = nullptr;
+  LONG rc = RegOpenKeyExA(parent, subKey, 0, effective, &opened);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  key_ = opened;
+  view_ = effective & kViewBits;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::Create(HKEY parent, const char* subKey, char* keyClass, DWORD options, REGSAM access,
+                         LPSECURITY_ATTRIBUTES security, DWORD* disposition) {
+  const REGSAM effective = RegistryAccess(access);
+  HKEY created = nullptr;
+  DWORD how = 0;
+  LONG rc = RegCreateKeyExA(parent, subKey, 0, keyClass, options, effective, security, &created, &how);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  key_ = created;
+  view_ = effective & kViewBits;
+  if (disposition) *disposition = how;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::QueryDWORDValue(const char* name, DWORD& out) {
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  LONG rc = RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_DWORD) return kInvalidData;
+  out = value;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::QueryStringValue(const char* name, char* buffer, DWORD* inOutSize) {
+  if (!buffer || !inOutSize) return kInvalidData;
+  const DWORD capacity = *inOutSize;
+  *inOutSize = 0;
+  DWORD type = REG_NONE;
+  DWORD size = capacity;
+  LONG rc = RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return kInvalidData;
+  if (size == 0) {
+    // Stored with no bytes at all: hand out the empty text.
+    if (capacity == 0) return ERROR_MORE_DATA;
+    buffer[0] = '\0';
+    *inOutSize = 1;
+    return ERROR_SUCCESS;
+  }
+  if (buffer[size - 1] != '\0') return kInvalidData;
+  *inOutSize = size;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::QueryStringValue(const char* name, std::string& out) {
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(key_, name, nullptr, &type, nullptr, &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return kInvalidData;
+  std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
+  DWORD read = size;
+  rc = RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &read);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return kInvalidData;
+  if (read > 0 && buffer[read - 1] != '\0') return kInvalidData;
+  out.assign(buffer.data(), strnlen(buffer.data(), read));
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::SetStringValue(const char* name, const char* text, DWORD type) {
+  if (!text) return kInvalidData;
+  const size_t bytes = std::strlen(text) + 1;
+  if (bytes > MAXDWORD) return kInvalidData;
+  return RegSetValueExA(key_, name, 0, type, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(bytes));
+}
+
+LONG RegistryKey::Close() {
+  LONG rc = ERROR_SUCCESS;
+  if (key_) rc = RegCloseKey(key_);
+  key_ = nullptr;
+  view_ = 0;
+  return rc;
+}
