@@ -46,9 +46,10 @@ void AppendOne(std::string& out, const std::string& spec, T value) {
 
 // Pads or cuts an already-converted text like %s with width and precision would.
 void AppendText(std::string& out, const std::string& flags, int width, int precision, const char* text) {
-  std::string spec = "%" + flags;
+  std::string spec(1, '%');
+  spec += flags;
   if (width >= 0) spec += std::to_string(width);
-  if (precision >= 0) spec += "." + std::to_string(precision);
+  if (precision >= 0) { spec += '.'; spec += std::to_string(precision); }
   spec += "s";
   AppendOne(out, spec, text);
 }
@@ -149,9 +150,10 @@ std::string FormatTextV(const char* format, va_list args) {
       break;
     }
     ++p;
-    std::string spec = "%" + flags;
+    std::string spec(1, '%');
+    spec += flags;
     if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
+    if (precision >= 0) { spec += '.'; spec += std::to_string(precision); }
     switch (conv) {
       case 'd':
       case 'i':
