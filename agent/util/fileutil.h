@@ -1,0 +1,32 @@
+// File and folder operations shared by the installer staging and the transfer
+// code: tree delete and copy, single-file copy with its folder created on the
+// way, creation of the folder that is to hold a file, and existence tests.
+// Narrow paths are in the system code page (ANSI interfaces); results are
+// Windows error codes, 13 for a missing path.
+#pragma once
+#include <cstdint>
+
+// Empties the folder and deletes it. The code of the last step; callers ignore it.
+int32_t TWDeleteFolder(const char* folder);
+// Shell delete of a folder (silent, no confirmation, no error UI, no undo).
+// 0, or the Windows error of a failed delete.
+int32_t ShellDeleteFolder(const char* folder);
+// Copies the files of a tree; folders come into being only through the files
+// copied into them. 18 (no more files) after a complete walk.
+int32_t TWCopyFolder(const char* source, const char* destination);
+// Copies one file over any existing destination, creating the destination's
+// folder first. Note the argument order: destination, then source.
+int32_t TWCopyFile(const char* destination, const char* source);
+// Creates (with all missing parents) the folder that is to hold the file the
+// path names: the part up to the last backslash, or the whole path when that
+// part is empty. A drive root counts as existing. 0 when the folder exists;
+// 206 (name too long) for a folder of MAX_PATH characters or more.
+int32_t CreateFolder(const char* path);
+// UTF-16 form; also 13 when the path is missing, empty or not convertible.
+int32_t CreateFolder(const wchar_t* path);
+// 1 when the file can be opened exclusively and the low 32 bits of its size are
+// not 0; else 0 (missing, empty, or in use by another handle).
+int IsFileExist(const char* path);
+// 0 when something matches the path or pattern, 2 when nothing does, 13 for a
+// missing path.
+int32_t CheckFileExists(const wchar_t* path);
