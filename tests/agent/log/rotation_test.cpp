@@ -48,8 +48,12 @@ bool HasPrefix(const LogCapture& log, const std::string& prefix) {
 std::string FolderWithBackups(const std::string& name, int n) {
   const std::string folder = twtest::MakeScratchDir(name);
   twtest::WriteFile(twtest::Join(folder, kName), "live");
-  for (int k = 1; k <= n; ++k)
-    twtest::WriteFile(twtest::Join(folder, "twprereqhandler" + std::to_string(k) + ".log"), "b" + std::to_string(k));
+  for (int k = 1; k <= n; ++k) {
+    const std::string number = std::to_string(k);
+    std::string content = "b";
+    content += number;
+    twtest::WriteFile(twtest::Join(folder, "twprereqhandler" + number + ".log"), content);
+  }
   return folder;
 }
 
