@@ -276,7 +276,13 @@ TEST_F(AgentConfigTest, ProxyDetailsAndPassword) {
   agent_["ProxyServerName"] = "proxy:3128";
   agent_["ProxyUserName"] = "user";
   agent_["ProxyPassword"] = " c2VjcmV0 ";
-  ASSERT_EQ(Load(), 0);
+  {
+    twtest::LogCapture log(4);
+    ASSERT_EQ(Load(), 0);
+    // The key container of the base provider is made (or found) on the way.
+    EXPECT_NE(log.Text().find("Cryptographic client Ok\r"), std::string::npos);
+    EXPECT_TRUE(log.Has("Decrypted password is: secret"));
+  }
   EXPECT_EQ(gv_proxyServerName, "proxy:3128");
   EXPECT_EQ(gv_proxyUserName, "user");
   EXPECT_EQ(gv_proxyPassword, "secret");
