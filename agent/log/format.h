@@ -5,12 +5,17 @@
 #include <cstdarg>
 #include <string>
 
-std::string FormatTextV(const char* format, va_list args);
-std::string FormatText(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(gnu_printf, 1, 2)))
+// Lets the compiler check printf-style calls of the log and formatting helpers.
+#if defined(__clang__)
+#define TW_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#elif defined(__GNUC__)
+#define TW_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define TW_PRINTF(f, a)
 #endif
-    ;
+
+std::string FormatTextV(const char* format, va_list args);
+std::string FormatText(const char* format, ...) TW_PRINTF(1, 2);
 
 // Wide (UTF-16 on Windows, UTF-32 elsewhere) to UTF-8; unpaired surrogates
 // become U+FFFD. Used for log rendering, not for Win32 conversions.

@@ -10,11 +10,8 @@
 #include <optional>
 #include <string>
 
-#if defined(__GNUC__)
-#define TW_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
-#else
-#define TW_PRINTF(f, a)
-#endif
+#include "agent/log/format.h"
+
 
 extern std::atomic<FILE*> gv_logFilePtr;
 
