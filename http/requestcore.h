@@ -7,6 +7,7 @@
 #include <winhttp.h>
 
 #include <cstdint>
+#include <string>
 
 // Request type codes.
 inline constexpr int32_t GET_DATA = 11001;
@@ -40,6 +41,13 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
                                  const wchar_t* proxyPassword, const wchar_t* objectPath, const wchar_t* destination,
                                  const void* unused, int32_t requestType, bool keepAlive, RequestHandles& handles,
                                  bool acceptGzip);
+
+// Shared by the transfer routines that open their own requests.
+// True for "https" in any letter case (a missing protocol is plain http).
+bool IsHttpsProtocol(const char* protocol);
+// Reads the response's raw header block (CRLF-separated, terminated) into
+// `headers`; false with the thread's last error set when it cannot.
+bool QueryRawHeaders(HINTERNET request, std::wstring& headers);
 
 // Pins TLS 1.0-1.2 on the session on Windows 7 and 8. Always 1.
 int32_t SetSecureProtocols(HINTERNET session);

@@ -1,0 +1,169 @@
+// A recorder installed in the WinHTTP call table for the transfer tests: it
+// passes calls on to the real WinHTTP, records what the code under test asked
+// for (sessions, options, headers, sends, pauses, closes) and makes chosen
+// sends or receives fail with codes no real server produces.
+#pragma once
+#include <windows.h>
+#include <winhttp.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "http/winhttp_api.h"
+
+namespace twtest {
+
+struct SeamRecord {
+  // Failures to inject, in order; 0 lets that call through to WinHTTP.
+  std::deque<DWORD> sendErrors;
+  std::deque<DWORD> receiveErrors;
+  // Sends report success without anything going on the wire.
+  bool sendsSucceedSilently = false;
+  // The next Connect or OpenRequest fails with this code (0: no failure).
+  DWORD connectError = 0;
+  DWORD openRequestError = 0;
+
+  struct Session {
+    DWORD accessType;
+    std::wstring proxy;  // L"" when none was given
+  };
+  struct Option {
+    DWORD option;
+    std::wstring text;  // proxy user name and password
+    DWORD number;       // numeric options
+  };
+  struct Header {
+    std::wstring text;
+    DWORD flags;
+  };
+  std::vector<Session> sessions;
+  int connects = 0;
+  std::vector<std::wstring> verbs;  // one per OpenRequest
+  std::vector<Option> options;
+  std::vector<Header> addedHeaders;
+  std::vector<std::wstring> sendHeaders;  // additional headers of each send
+  std::vector<DWORD> sendLengths;         // optional data length of each send
+  int receives = 0;
+  std::vector<DWORD> sleeps;
+  int closes = 0;
+
+  bool HasOption(DWORD option) const {
+    for (const Option& o : options)
+      if (o.option == option) return true;
+    return false;
+  }
+  const Option* FindOption(DWORD option) const {
+    for (const Option& o : options)
+      if (o.option == option) return &o;
+    return nullptr;
+  }
+};
+
+// Installs the recorder for its lifetime; the real table comes back after.
+class WinHttpSeam {
+ public:
+  WinHttpSeam() {
+    current() = &record;
+    g_winHttp.Open = &OpenFake;
+    g_winHttp.Connect = &ConnectFake;
+    g_winHttp.OpenRequest = &OpenRequestFake;
+    g_winHttp.AddRequestHeaders = &AddHeadersFake;
+    g_winHttp.SetOption = &SetOptionFake;
+    g_winHttp.SendRequest = &SendFake;
+    g_winHttp.ReceiveResponse = &ReceiveFake;
+    g_winHttp.CloseHandle = &CloseFake;
+    g_winHttp.Sleep = &SleepFake;
+  }
+  ~WinHttpSeam() {
+    ResetWinHttpApi();
+    current() = nullptr;
+  }
+  WinHttpSeam(const WinHttpSeam&) = delete;
+  WinHttpSeam& operator=(const WinHttpSeam&) = delete;
+
+  SeamRecord record;
+
+ private:
+  static SeamRecord*& current() {
+    static SeamRecord* r = nullptr;
+    return r;
+  }
+  static const WinHttpApi& real() { return RealWinHttpApi(); }
+
+  static HINTERNET WINAPI OpenFake(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags) {
+    current()->sessions.push_back({access, proxy ? proxy : L""});
+    return real().Open(agent, access, proxy, bypass, flags);
+  }
+  static HINTERNET WINAPI ConnectFake(HINTERNET s, LPCWSTR server, INTERNET_PORT port, DWORD reserved) {
+    ++current()->connects;
+    if (DWORD e = current()->connectError) {
+      current()->connectError = 0;
+      SetLastError(e);
+      return nullptr;
+    }
+    return real().Connect(s, server, port, reserved);
+  }
+  static HINTERNET WINAPI OpenRequestFake(HINTERNET c, LPCWSTR verb, LPCWSTR path, LPCWSTR version, LPCWSTR referrer,
+                                          LPCWSTR* types, DWORD flags) {
+    current()->verbs.push_back(verb ? verb : L"");
+    if (DWORD e = current()->openRequestError) {
+      current()->openRequestError = 0;
+      SetLastError(e);
+      return nullptr;
+    }
+    return real().OpenRequest(c, verb, path, version, referrer, types, flags);
+  }
+  static BOOL WINAPI AddHeadersFake(HINTERNET r, LPCWSTR headers, DWORD length, DWORD flags) {
+    std::wstring text = length == static_cast<DWORD>(-1) ? std::wstring(headers) : std::wstring(headers, length);
+    current()->addedHeaders.push_back({text, flags});
+    return real().AddRequestHeaders(r, headers, length, flags);
+  }
+  static BOOL WINAPI SetOptionFake(HINTERNET h, DWORD option, LPVOID buffer, DWORD length) {
+    SeamRecord::Option o{option, L"", 0};
+    if (option == WINHTTP_OPTION_PROXY_USERNAME || option == WINHTTP_OPTION_PROXY_PASSWORD)
+      o.text.assign(static_cast<const wchar_t*>(buffer), length);
+    else if (length == sizeof(DWORD))
+      o.number = *static_cast<const DWORD*>(buffer);
+    current()->options.push_back(o);
+    return real().SetOption(h, option, buffer, length);
+  }
+  static BOOL WINAPI SendFake(HINTERNET r, LPCWSTR headers, DWORD headersLength, LPVOID data, DWORD dataLength,
+                              DWORD total, DWORD_PTR context) {
+    SeamRecord& rec = *current();
+    std::wstring text;
+    if (headers) text = headersLength == static_cast<DWORD>(-1) ? std::wstring(headers) : std::wstring(headers, headersLength);
+    rec.sendHeaders.push_back(text);
+    rec.sendLengths.push_back(dataLength);
+    if (!rec.sendErrors.empty()) {
+      DWORD e = rec.sendErrors.front();
+      rec.sendErrors.pop_front();
+      if (e) {
+        SetLastError(e);
+        return FALSE;
+      }
+    }
+    if (rec.sendsSucceedSilently) return TRUE;
+    return real().SendRequest(r, headers, headersLength, data, dataLength, total, context);
+  }
+  static BOOL WINAPI ReceiveFake(HINTERNET r, LPVOID reserved) {
+    SeamRecord& rec = *current();
+    ++rec.receives;
+    if (!rec.receiveErrors.empty()) {
+      DWORD e = rec.receiveErrors.front();
+      rec.receiveErrors.pop_front();
+      if (e) {
+        SetLastError(e);
+        return FALSE;
+      }
+    }
+    return real().ReceiveResponse(r, reserved);
+  }
+  static BOOL WINAPI CloseFake(HINTERNET h) {
+    ++current()->closes;
+    return real().CloseHandle(h);
+  }
+  static void WINAPI SleepFake(DWORD ms) { current()->sleeps.push_back(ms); }
+};
+
+}  // namespace twtest

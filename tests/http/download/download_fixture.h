@@ -1,0 +1,112 @@
+// Common ground of the download tests: a scripted server, scratch folders for
+// destinations, TEMP and the agent install folder, the agent's registry keys
+// that downloads read and write (put back afterwards), and the captured log.
+#pragma once
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/config/settings.h"
+#include "agent/registry/registry.h"
+#include "agent/util/textconv.h"
+#include "http/download.h"
+#include "http/requestcore.h"
+#include "http/winhttp_api.h"
+#include "tests/support/scratch.h"
+#include "tests/support/win_http_server.h"
+#include "tests/support/win_registry.h"
+
+namespace twtest {
+
+class DownloadFixture : public ::testing::Test {
+ protected:
+  const std::string kSettings = std::string(kAgentKeyPath) + "\\Settings";
+  const std::string kTracking = std::string(kAgentKeyPath) + "\\VTTracking";
+  const std::string kGzipDetails = kTracking + "\\GzipDecompressionDetails";
+
+  void SetUp() override {
+    ResetAgentSettings();
+    dir_ = MakeScratchDir("download");
+    dest_ = Join(dir_, "dest");
+    temp_ = Join(dir_, "temp");
+    install_ = Join(dir_, "agent") + "\\";
+    ::CreateDirectoryA(dest_.c_str(), nullptr);
+    ::CreateDirectoryA(temp_.c_str(), nullptr);
+    ::CreateDirectoryA(install_.c_str(), nullptr);
+    ::CreateDirectoryA((install_ + "logs").c_str(), nullptr);
+    gv_tempPath = temp_;
+    gv_agentInstallDir = install_;
+    // The download reads and writes these keys of the agent; they start empty
+    // and are removed again afterwards.
+    reg_.DeleteTree(RegView::k32, kSettings);
+    reg_.DeleteTree(RegView::k32, kTracking);
+    reg_.Track(RegView::k32, kSettings);
+    reg_.Track(RegView::k32, kTracking);
+    ResetWinHttpApi();
+  }
+
+  void TearDown() override {
+    ResetWinHttpApi();
+    ResetAgentSettings();
+    RemoveTree(dir_);
+  }
+
+  std::string Dest(const std::string& name) const { return Join(dest_, name); }
+
+  static std::wstring Wide(const std::string& text) {
+    std::wstring out;
+    ChangeUtf8ToWideStr(text.c_str(), out);
+    return out;
+  }
+
+  int32_t DownloadFrom(const char* protocol, int32_t port, const wchar_t* path, const std::string& dest,
+                       bool gzip = false) {
+    const std::wstring wdest = Wide(dest);
+    return InternetGetRequestEx(false, protocol, ScriptedServer::Host().c_str(), port, nullptr, nullptr, nullptr,
+                                nullptr, path, wdest.c_str(), nullptr, DOWNLOAD_FILE, true, gzip);
+  }
+  int32_t Download(const wchar_t* path, const std::string& dest, bool gzip = false) {
+    return DownloadFrom("http", server_.Port(), path, dest, gzip);
+  }
+  int32_t GetDataFrom(const char* protocol, int32_t port, const wchar_t* path, OptText& out, bool gzip = false) {
+    return InternetGetRequestEx(false, protocol, ScriptedServer::Host().c_str(), port, nullptr, nullptr, nullptr,
+                                nullptr, path, nullptr, &out, GET_DATA, true, gzip);
+  }
+  int32_t GetData(const wchar_t* path, OptText& out, bool gzip = false) {
+    return GetDataFrom("http", server_.Port(), path, out, gzip);
+  }
+
+  // Temporary or scratch files of a download left in a folder (the
+  // destination folder by default).
+  std::vector<std::string> Leftovers(const std::string& folder = {}) const {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA(((folder.empty() ? dest_ : folder) + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return found;
+    do {
+      const std::string name = fd.cFileName;
+      auto endsWith = [&](const std::string& end) {
+        return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+      };
+      if (endsWith(".tmp") || endsWith(".inflate")) found.push_back(name);
+    } while (::FindNextFileA(h, &fd));
+    ::FindClose(h);
+    return found;
+  }
+
+  // True when a line with this tag ("[INFO]", "[ERROR]", ...) carries exactly this message.
+  bool HasLine(const std::string& tag, const std::string& message) const {
+    for (const std::string& line : SplitLines(log_.Text()))
+      if (TagOf(line) == tag && MessageOf(line) == message) return true;
+    return false;
+  }
+
+  LogCapture log_{4, "download"};
+  RegistrySandbox reg_;
+  ScriptedServer server_;
+  std::string dir_, dest_, temp_, install_;
+};
+
+}  // namespace twtest

@@ -1,0 +1,431 @@
+// Plain downloads against the scripted server under Wine: lengths, statuses,
+// delivery into memory and into files, the time-out recovery with its range
+// request, gzip answers (good and corrupt) and what is left on disk.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/config/settings.h"
+#include "agent/registry/registry.h"
+#include "agent/util/textconv.h"
+#include "http/download.h"
+#include "http/requestcore.h"
+#include "http/winhttp_api.h"
+#include "tests/http/download/download_fixture.h"
+
+using twtest::RegView;
+using twtest::Response;
+
+namespace {
+
+// Fault seam: a receive time-out once the given number of body bytes was read.
+struct TimeoutInjection {
+  uint64_t bytesRead = 0;
+  uint64_t failAfter = 0;
+  bool fired = false;
+};
+TimeoutInjection g_timeout;
+
+BOOL WINAPI CountingReadData(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD read) {
+  const BOOL ok = RealWinHttpApi().ReadData(request, buffer, size, read);
+  if (ok) g_timeout.bytesRead += *read;
+  return ok;
+}
+
+BOOL WINAPI TimingOutQueryDataAvailable(HINTERNET request, LPDWORD available) {
+  if (!g_timeout.fired && g_timeout.bytesRead >= g_timeout.failAfter) {
+    g_timeout.fired = true;
+    ::SetLastError(ERROR_WINHTTP_TIMEOUT);
+    return FALSE;
+  }
+  return RealWinHttpApi().QueryDataAvailable(request, available);
+}
+
+// Wine's WinHttpQueryDataAvailable reports a receive time-out as the socket's
+// 10060 where Windows reports 12002; this passes the real stall on with the
+// code Windows gives.
+BOOL WINAPI WindowsTimeoutQueryDataAvailable(HINTERNET request, LPDWORD available) {
+  const BOOL ok = RealWinHttpApi().QueryDataAvailable(request, available);
+  if (!ok && ::GetLastError() == WSAETIMEDOUT) ::SetLastError(ERROR_WINHTTP_TIMEOUT);
+  return ok;
+}
+
+class DownloadTest : public twtest::DownloadFixture {
+ protected:
+  void InjectTimeoutAfter(uint64_t bytes) {
+    g_timeout = TimeoutInjection{};
+    g_timeout.failAfter = bytes;
+    g_winHttp.ReadData = &CountingReadData;
+    g_winHttp.QueryDataAvailable = &TimingOutQueryDataAvailable;
+  }
+  std::string Range(size_t index) {
+    auto reqs = server_.Requests();
+    if (index >= reqs.size()) return "<no request>";
+    return reqs[index].Header("range").value_or("<none>");
+  }
+};
+
+TEST_F(DownloadTest, FileWithExactContentLengthIsDelivered) {
+  const std::string body = twtest::PatternBytes(300000);
+  server_.Serve("/files/app.bin", Response::Ok(body));
+  const std::string dest = Dest("app.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+
+  EXPECT_EQ(Download(L"/files/app.bin", dest), 0);
+  EXPECT_EQ(twtest::ReadFile(dest), body);
+  EXPECT_TRUE(Leftovers().empty()) << Leftovers()[0];
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Content Length of the request file: 300000 Bytes"));
+  EXPECT_TRUE(HasLine("[INFO]", "Bytes read reached the contenlength"));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Total bytes read = 300000"));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : GetFileSize returns :  300000"));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : File completely downloaded..!"));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Successfully downloaded the file /files/app.bin from the "
+                                "server 127.0.0.1 to the destination file " + dest + " "));
+  EXPECT_TRUE(HasLine("[DEBUG]", "@@@@@@@@ End Of InternetGetRequestEx Method @@@@@@@@ "));
+  // A destination in a folder that does not exist yet: the folder is made.
+  const std::string nested = twtest::Join(twtest::Join(dir_, "new"), "sub\\app.bin");
+  EXPECT_EQ(Download(L"/files/app.bin", nested), 0);
+  EXPECT_EQ(twtest::ReadFile(nested), body);
+}
+
+TEST_F(DownloadTest, ShortOrUnannouncedBodyEndsWith707AndKeepsTheOldFile) {
+  const std::string body = twtest::PatternBytes(5000);
+  Response shortBody = Response::Ok(body.substr(0, 4999));
+  shortBody.contentLength = 5000;  // one byte more than is sent
+  server_.Serve("/short.bin", shortBody);
+  Response unannounced = Response::Ok(body);
+  unannounced.sendContentLength = false;
+  server_.Serve("/nolength.bin", unannounced);
+  const std::string dest = Dest("app.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+
+  EXPECT_EQ(Download(L"/short.bin", dest), 707);
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Error in downloading..!"));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Only partial file downloaded. GetFileSize returns :  4999"));
+  EXPECT_TRUE(Leftovers().empty());
+
+  EXPECT_EQ(Download(L"/nolength.bin", dest), 707);
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Content Length of the request file: 0 Bytes"));
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(DownloadTest, GetDataArrivesInMemoryAsText) {
+  server_.Serve("/agentinfo.xml", Response::Ok("<a>\r\n<b/>\r\n</a>"));
+  OptText data;
+  EXPECT_EQ(GetData(L"/agentinfo.xml", data), 0);
+  ASSERT_TRUE(data.has_value());
+  EXPECT_EQ(*data, "<a>\n<b/>\n</a>");  // read back in text mode
+  EXPECT_TRUE(HasLine("[DEBUG]", "Data in memory : <a>"));
+  EXPECT_TRUE(Leftovers(temp_).empty());
+  // Paths with ".xml" never consult the download mode.
+  EXPECT_FALSE(HasLine("[INFO]", "InternetGetDownloader : Download Mode 0"));
+
+  // An empty answer is an empty text, not a failure.
+  server_.Serve("/empty", Response::Ok(""));
+  OptText empty;
+  EXPECT_EQ(GetData(L"/empty", empty), 0);
+  EXPECT_EQ(empty, std::string());
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetDownloader : Download Mode 0"));
+}
+
+TEST_F(DownloadTest, StatusesOtherThan200EndWithTheStatus) {
+  server_.Serve("/missing.bin", Response::Status(404, "<html>not here</html>"));
+  server_.Serve("/broken.bin", Response::Status(500, "<html>oops</html>"));
+  server_.Serve("/same.bin", Response::Status(304));
+  const std::string dest = Dest("app.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+
+  EXPECT_EQ(Download(L"/missing.bin", dest), 404);
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestEx : Failed with the http status code, 404 "));
+  EXPECT_EQ(Download(L"/broken.bin", dest), 500);
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestEx : Failed with the http status code, 500 "));
+  EXPECT_EQ(Download(L"/same.bin", dest), 90001);
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx :File not modified since the time: "));
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+
+  OptText data;
+  EXPECT_EQ(GetData(L"/missing.bin", data), 404);
+  EXPECT_FALSE(data.has_value());
+  EXPECT_TRUE(Leftovers().empty());
+  EXPECT_TRUE(Leftovers(temp_).empty());
+}
+
+TEST_F(DownloadTest, RealReceiveTimeoutAsksForTheMissingRange) {
+  // GET_DATA carries the configured receive time-out; the server goes silent
+  // after 1000 bytes for longer than that.
+  gv_httpRequestTimeout = 1000;
+  g_winHttp.QueryDataAvailable = &WindowsTimeoutQueryDataAvailable;
+  std::string body;
+  while (body.size() < 20000) body += "<row id=\"" + std::to_string(body.size()) + "\"/>\n";
+  body.resize(20000);
+  Response stall = Response::Ok(body);
+  stall.stallAfter = 1000;
+  stall.stallMs = 4000;
+  Response rest = Response::Ok(body);
+  rest.honourRange = true;
+  server_.ServeSequence("/data.bin", {stall, rest});
+
+  OptText data;
+  EXPECT_EQ(GetData(L"/data.bin", data), 0);
+  ASSERT_TRUE(data.has_value());
+  EXPECT_EQ(data->size(), body.size());
+  EXPECT_TRUE(*data == body);
+  ASSERT_EQ(server_.RequestCount(), 2u);
+  EXPECT_EQ(Range(0), "<none>");
+  EXPECT_EQ(Range(1), "bytes=1000-20000");
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> 12002 "));
+  EXPECT_TRUE(HasLine("[ERROR]", "HttpGetLastError: The request has timed out."));
+  EXPECT_TRUE(HasLine("[INFO]", "Total Bytes read so far:1000"));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : second attempt to recover from previous error"));
+  EXPECT_TRUE(Leftovers(temp_).empty());
+}
+
+TEST_F(DownloadTest, TimeoutRecoveryAppendsTheRangeToAByteIdenticalFile) {
+  const std::string body = twtest::PatternBytes(700000);
+  Response whole = Response::Ok(body);
+  whole.honourRange = true;
+  server_.Serve("/big.bin", whole);
+  const std::string dest = Dest("big.bin");
+
+  InjectTimeoutAfter(100000);
+  EXPECT_EQ(Download(L"/big.bin", dest), 0);
+  ASSERT_TRUE(g_timeout.fired);
+  EXPECT_TRUE(twtest::ReadFile(dest) == body);
+  ASSERT_EQ(server_.RequestCount(), 2u);
+  const std::string range = Range(1);
+  ASSERT_EQ(range.rfind("bytes=", 0), 0u) << range;
+  const uint64_t first = std::stoull(range.substr(6));
+  EXPECT_GE(first, 100000u);
+  EXPECT_EQ(range, "bytes=" + std::to_string(first) + "-700000");
+  EXPECT_EQ(g_timeout.bytesRead, body.size());  // nothing read twice
+  EXPECT_TRUE(HasLine("[DEBUG]", "InternetGetRequestEx : Content-Range Header message: Range: " + range));
+  EXPECT_TRUE(Leftovers().empty());
+
+  // A time-out before the first byte asks for everything from byte 0.
+  server_.ClearRequests();
+  InjectTimeoutAfter(0);
+  EXPECT_EQ(Download(L"/big.bin", dest), 0);
+  EXPECT_EQ(Range(1), "bytes=0-700000");
+  EXPECT_TRUE(HasLine("[INFO]", "Total Bytes read so far:0"));
+  EXPECT_TRUE(twtest::ReadFile(dest) == body);
+}
+
+TEST_F(DownloadTest, RecoveryAnsweredWithTheWholeFileStartsAfresh) {
+  const std::string body = twtest::PatternBytes(500000);
+  server_.Serve("/big.bin", Response::Ok(body));  // ignores Range: 200 with everything
+  const std::string dest = Dest("big.bin");
+
+  InjectTimeoutAfter(120000);
+  EXPECT_EQ(Download(L"/big.bin", dest), 0);
+  ASSERT_TRUE(g_timeout.fired);
+  EXPECT_EQ(server_.RequestCount(), 2u);
+  EXPECT_TRUE(twtest::ReadFile(dest) == body);
+  EXPECT_TRUE(HasLine("[INFO]",
+                      "InternetGetRequestEx : The server sent the whole file again; the temporary file starts afresh "));
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(DownloadTest, RecoveryAnsweredWithAnErrorEndsWithThatStatus) {
+  const std::string body = twtest::PatternBytes(500000);
+  server_.ServeSequence("/big.bin", {Response::Ok(body), Response::Status(404, "<html>gone</html>")});
+  const std::string dest = Dest("big.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+
+  InjectTimeoutAfter(120000);
+  EXPECT_EQ(Download(L"/big.bin", dest), 404);
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestEx : Failed with the http status code, 404 "));
+  EXPECT_TRUE(Leftovers().empty());
+
+  // A 206 that does not start where the file stopped is refused too.
+  server_.ServeWith("/odd.bin", [body](const twtest::RecordedRequest& rq) {
+    if (!rq.Header("range")) return Response::Ok(body);
+    Response r = Response::Ok(body);
+    r.status = 206;
+    r.headers.push_back({"Content-Range", "bytes 0-499999/500000"});
+    return r;
+  });
+  InjectTimeoutAfter(120000);
+  EXPECT_EQ(Download(L"/odd.bin", dest), 206);
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(DownloadTest, GzipAnswerIsDecompressed) {
+  const std::string body = twtest::PatternBytes(3000000);
+  Response gz = Response::Ok(body);
+  gz.gzip = true;
+  server_.Serve("/pkg.bin", gz);
+  const std::string dest = Dest("pkg.bin");
+
+  EXPECT_EQ(Download(L"/pkg.bin", dest, true), 0);
+  EXPECT_TRUE(twtest::ReadFile(dest) == body);
+  ASSERT_EQ(server_.RequestCount(), 1u);
+  EXPECT_EQ(server_.Requests()[0].Header("accept-encoding").value_or(""), "gzip");
+  EXPECT_TRUE(HasLine("[DEBUG]", "InternetGetRequestEx :  Response Header Informations : gzip "));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Response Header contains content-Encoding as gzip "));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : Successfully downloaded the Gzip compressed file from the "
+                                "server 127.0.0.1 "));
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetRequestEx : File Decompressed successfully."));
+  EXPECT_FALSE(reg_.ValueExists(RegView::k32, kGzipDetails, "GZIP_DECOMPRESSION_FAILURE_COUNT"));
+  EXPECT_TRUE(Leftovers().empty());
+
+  // Into memory as well.
+  Response gzText = Response::Ok("<resources><r id=\"1\"/></resources>");
+  gzText.gzip = true;
+  server_.Serve("/res.xml", gzText);
+  OptText data;
+  EXPECT_EQ(GetData(L"/res.xml", data, true), 0);
+  EXPECT_EQ(data.value_or(""), "<resources><r id=\"1\"/></resources>");
+  EXPECT_TRUE(Leftovers(temp_).empty());
+}
+
+TEST_F(DownloadTest, AnswerWithoutContentEncodingIsUsedAsReceived) {
+  const std::string body = twtest::GzipEncode("looks compressed, is not announced");
+  server_.Serve("/raw.gz", Response::Ok(body));
+  const std::string dest = Dest("raw.gz");
+  EXPECT_EQ(Download(L"/raw.gz", dest, true), 0);
+  EXPECT_TRUE(twtest::ReadFile(dest) == body);
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestEx : Response Header doesn't contain content-Encoding. "));
+}
+
+TEST_F(DownloadTest, CorruptGzipFallsBackToAnUncompressedDownload) {
+  const std::string body = twtest::PatternBytes(40000);
+  server_.ServeWith("/pkg.bin", [body](const twtest::RecordedRequest& rq) {
+    Response r = Response::Ok(body);
+    r.corruptGzip = rq.Header("accept-encoding").value_or("").find("gzip") != std::string::npos;
+    return r;
+  });
+  ASSERT_TRUE(reg_.SetDword(RegView::k32, kGzipDetails, "GZIP_DECOMPRESSION_FAILURE_COUNT", 4));
+  const std::string dest = Dest("pkg.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+
+  EXPECT_EQ(Download(L"/pkg.bin", dest, true), 0);
+  EXPECT_TRUE(twtest::ReadFile(dest) == body);
+  auto reqs = server_.Requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_EQ(reqs[0].Header("accept-encoding").value_or(""), "gzip");
+  EXPECT_FALSE(reqs[1].Header("accept-encoding").has_value());
+  EXPECT_TRUE(HasLine("[ERROR]",
+                      "InternetGetRequestEx : File Decompression failure. So need to download the original file."));
+  EXPECT_EQ(reg_.GetDword(RegView::k32, kGzipDetails, "GZIP_DECOMPRESSION_FAILURE_COUNT"), 5u);
+  auto stamp = reg_.GetDword(RegView::k32, kTracking, "LastVTDataModifiedTime");
+  ASSERT_TRUE(stamp.has_value());
+  EXPECT_GT(*stamp, 1600000000u);
+  auto errorLog = twtest::SplitLines(twtest::ReadFile(install_ + "logs\\twerror.log"));
+  ASSERT_EQ(errorLog.size(), 2u);
+  EXPECT_FALSE(errorLog[0].empty());
+  EXPECT_EQ(errorLog[1], "\tGzip file Decompression failed for the file " + dest);
+  EXPECT_TRUE(Leftovers().empty());
+
+  // Into memory, with no counter yet: it starts at 1.
+  reg_.DeleteTree(RegView::k32, kTracking);
+  server_.ClearRequests();
+  server_.ServeWith("/list.txt", [](const twtest::RecordedRequest& rq) {
+    Response r = Response::Ok("line one\nline two\n");
+    r.corruptGzip = rq.Header("accept-encoding").has_value();
+    return r;
+  });
+  OptText data;
+  EXPECT_EQ(GetData(L"/list.txt", data, true), 0);
+  EXPECT_EQ(server_.RequestCount(), 2u);
+  EXPECT_EQ(data.value_or(""), "line one\nline two\n");
+  EXPECT_EQ(reg_.GetDword(RegView::k32, kGzipDetails, "GZIP_DECOMPRESSION_FAILURE_COUNT"), 1u);
+  EXPECT_TRUE(Leftovers(temp_).empty());
+}
+
+TEST_F(DownloadTest, ResumableModeIsRefusedForFilesOnly) {
+  ASSERT_TRUE(reg_.SetDword(RegView::k32, kSettings, "DownloadMode", 1));
+  server_.Serve("/files/app.bin", Response::Ok("payload"));
+  server_.Serve("/files/list.json", Response::Ok("{}"));
+  const std::string dest = Dest("app.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+
+  EXPECT_EQ(Download(L"/files/app.bin", dest), ERROR_NOT_SUPPORTED);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetDownloader : Tarnwick Server & Port -> 127.0.0.1 : " +
+                                    std::to_string(server_.Port()) + " "));
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetDownloader : The resumable download (Download Mode 1) is not available; "
+                                 "the file /files/app.bin is not downloaded "));
+
+  // Paths with ".json" and data requests stay with the plain download.
+  EXPECT_EQ(Download(L"/files/list.json", Dest("list.json")), 0);
+  EXPECT_EQ(twtest::ReadFile(Dest("list.json")), "{}");
+  OptText data;
+  EXPECT_EQ(GetData(L"/files/app.bin", data), 0);
+  EXPECT_EQ(data.value_or(""), "payload");
+  EXPECT_TRUE(HasLine("[INFO]", "InternetGetDownloader : Download Mode 1"));
+}
+
+TEST_F(DownloadTest, DestinationBeyondMaxPathIsHandled) {
+  // A folder deeper than MAX_PATH, made through the extended-length form.
+  std::wstring folder;
+  ASSERT_TRUE(ChangeUtf8ToWideStr(dir_.c_str(), folder));
+  for (int i = 0; i < 8; ++i) {
+    folder += L"\\" + std::wstring(40, static_cast<wchar_t>(L'a' + i));
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr) ||
+                ::GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  const std::wstring dest = folder + L"\\file.bin";
+  ASSERT_GT(dest.size(), static_cast<size_t>(MAX_PATH));
+  const std::string body = twtest::PatternBytes(10000);
+  Response gz = Response::Ok(body);
+  gz.gzip = true;
+  server_.Serve("/long.bin", gz);
+
+  EXPECT_EQ(InternetGetRequestEx(false, "http", twtest::ScriptedServer::Host().c_str(), server_.Port(), nullptr,
+                                 nullptr, nullptr, nullptr, L"/long.bin", dest.c_str(), nullptr, DOWNLOAD_FILE, true,
+                                 true),
+            0);
+  HANDLE f = ::CreateFileW((L"\\\\?\\" + dest).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  std::string got(body.size() + 10, '\0');
+  DWORD n = 0;
+  ::ReadFile(f, got.data(), static_cast<DWORD>(got.size()), &n, nullptr);
+  ::CloseHandle(f);
+  got.resize(n);
+  EXPECT_TRUE(got == body);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = ::FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &fd);
+  int files = 0;
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+  }
+  EXPECT_EQ(files, 1);  // the file itself, no temporary or scratch file
+  ::DeleteFileW((L"\\\\?\\" + dest).c_str());
+}
+
+// The in-place decompression on its own: a stream whose output is many times
+// its input, a truncated stream and an empty file.
+TEST_F(DownloadTest, DecompressGzipFileInPlace) {
+  const std::string zeros(8 * 1024 * 1024, '\0');
+  const std::string path = Dest("z.gz");
+  std::wstring wpath;
+  ASSERT_TRUE(ChangeUtf8ToWideStr(path.c_str(), wpath));
+
+  ASSERT_TRUE(twtest::WriteFile(path, twtest::GzipEncode(zeros)));
+  EXPECT_EQ(DecompressGzipFile(wpath.c_str(), wpath.c_str()), 1);
+  EXPECT_TRUE(twtest::ReadFile(path) == zeros);
+
+  std::string truncated = twtest::GzipEncode(twtest::PatternBytes(100000));
+  truncated.resize(truncated.size() - 12);
+  ASSERT_TRUE(twtest::WriteFile(path, truncated));
+  EXPECT_EQ(DecompressGzipFile(wpath.c_str(), wpath.c_str()), 0);
+  EXPECT_TRUE(twtest::ReadFile(path) == truncated);
+
+  ASSERT_TRUE(twtest::WriteFile(path, ""));
+  EXPECT_EQ(DecompressGzipFile(wpath.c_str(), wpath.c_str()), 1);
+  EXPECT_EQ(twtest::ReadFile(path), "");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+}  // namespace
