@@ -19,6 +19,7 @@
 #include "agent/util/textconv.h"
 #include "agent/util/timeutil.h"
 #include "http/requestcore.h"
+#include "http/resume.h"
 #include "http/winhttp_api.h"
 
 namespace {
@@ -503,12 +504,9 @@ int32_t InternetGetRequestEx(bool useProxy, const char* protocol, const wchar_t*
     const std::string settingsKey = std::string(kAgentKeyPath) + "\\Settings";
     const bool read = ReadDwordRegistryData(HKEY_LOCAL_MACHINE, settingsKey.c_str(), "DownloadMode", mode) == 0;
     if (read && mode == 1 && requestType == DOWNLOAD_FILE) {
-      // The resumable downloader is not part of this build: refuse rather than
-      // quietly download another way than the one configured.
-      LogError("InternetGetDownloader : The resumable download (Download Mode 1) is not available; the file %ls is "
-               "not downloaded \n",
-               objectPath);
-      return ERROR_NOT_SUPPORTED;
+      // The resumable downloader keeps a partial file between attempts.
+      return ResumeGetRequestEx(useProxy, protocol, serverAddress, port, proxyServer, proxyBypass, proxyUser,
+                                proxyPassword, objectPath, destination, outData, requestType, keepAlive);
     }
     LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
   }

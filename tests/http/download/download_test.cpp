@@ -338,27 +338,42 @@ TEST_F(DownloadTest, CorruptGzipFallsBackToAnUncompressedDownload) {
   EXPECT_TRUE(Leftovers(temp_).empty());
 }
 
-TEST_F(DownloadTest, ResumableModeIsRefusedForFilesOnly) {
+TEST_F(DownloadTest, ResumableModeTakesTheResumableRouteForFilesOnly) {
   ASSERT_TRUE(reg_.SetDword(RegView::k32, kSettings, "DownloadMode", 1));
-  server_.Serve("/files/app.bin", Response::Ok("payload"));
+  const std::string meta = std::string(kAgentKeyPath) + "\\FileMetaData";
+  reg_.DeleteTree(RegView::k32, meta);
+  reg_.Track(RegView::k32, meta);
+  Response app = Response::Ok("payload");
+  app.honourRange = true;
+  app.headers.push_back({"Last-Modified", "Wed, 21 Oct 2015 07:28:00 GMT"});
+  server_.Serve("/files/app.bin", app);
   server_.Serve("/files/list.json", Response::Ok("{}"));
   const std::string dest = Dest("app.bin");
   ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
 
-  EXPECT_EQ(Download(L"/files/app.bin", dest), ERROR_NOT_SUPPORTED);
-  EXPECT_EQ(server_.RequestCount(), 0u);
-  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  // A plain GET for the headers, then the byte range into the partial file.
+  EXPECT_EQ(Download(L"/files/app.bin", dest, true), 0);
+  EXPECT_EQ(twtest::ReadFile(dest), "payload");
+  const auto requests = server_.RequestsFor("/files/app.bin");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_FALSE(requests[0].Header("range").has_value());
+  EXPECT_EQ(requests[1].Header("range").value_or(""), "bytes=0-7");
+  EXPECT_FALSE(requests[1].Header("accept-encoding").has_value());
   EXPECT_TRUE(HasLine("[INFO]", "InternetGetDownloader : Tarnwick Server & Port -> 127.0.0.1 : " +
                                     std::to_string(server_.Port()) + " "));
-  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetDownloader : The resumable download (Download Mode 1) is not available; "
-                                 "the file /files/app.bin is not downloaded "));
+  EXPECT_FALSE(HasLine("[INFO]", "InternetGetDownloader : Download Mode 1"));
+  EXPECT_TRUE(Leftovers().empty());
+  EXPECT_NE(twtest::ReadFile(install_ + "logs\\downloadSuccessAccess.log").find("/files/app.bin"),
+            std::string::npos);
 
   // Paths with ".json" and data requests stay with the plain download.
+  server_.ClearRequests();
   EXPECT_EQ(Download(L"/files/list.json", Dest("list.json")), 0);
   EXPECT_EQ(twtest::ReadFile(Dest("list.json")), "{}");
   OptText data;
   EXPECT_EQ(GetData(L"/files/app.bin", data), 0);
   EXPECT_EQ(data.value_or(""), "payload");
+  EXPECT_EQ(server_.RequestCount(), 2u);
   EXPECT_TRUE(HasLine("[INFO]", "InternetGetDownloader : Download Mode 1"));
 }
 
