@@ -63,17 +63,21 @@ std::wstring WideForLog(const char* text) {
 }
 }  // namespace
 
-int32_t ShellDeleteFolder(const char* folder) {
-  if (!folder || !*folder) return ERROR_INVALID_DATA;
-  LogInfo("TWDeleteFolder : Going to start deletion of %s folder \n", folder);
+int ShellDelete(const char* path) {
   // The shell takes a list of paths ended by an empty one: path, zero, zero.
-  std::string from = folder;
+  std::string from = path ? path : "";
   from.push_back('\0');
   SHFILEOPSTRUCTA op{};
   op.wFunc = FO_DELETE;
   op.pFrom = from.c_str();
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  int shell = SHFileOperationA(&op);
+  return SHFileOperationA(&op);
+}
+
+int32_t ShellDeleteFolder(const char* folder) {
+  if (!folder || !*folder) return ERROR_INVALID_DATA;
+  LogInfo("TWDeleteFolder : Going to start deletion of %s folder \n", folder);
+  int shell = ShellDelete(folder);
   DWORD err = GetLastError();
   if (shell == 0) {
     LogInfo("Successfully deleted .. %s \n", folder);
@@ -161,7 +165,7 @@ int32_t TWDeleteFolder(const char* folder) {
   return result;
 }
 
-int32_t TWCopyFolder(const char* source, const char* destination) {
+int32_t TWCopyFolder(const char* source, const char* destination, int32_t* firstFailure) {
   if (!source || !destination) return ERROR_INVALID_DATA;
   LogDebug("*********************************************************\n");
   LogInfo("      @@@@@@@@ Inside TWCopyFolder Method @@@@@@@@         \n");
@@ -188,10 +192,11 @@ int32_t TWCopyFolder(const char* source, const char* destination) {
       if (IsFolder(entry)) {
         if (!IsDotEntry(entry.cFileName)) {
           LogInfo("TWCopyFolder : Recursive going to create\n");
-          TWCopyFolder(sourcePath.c_str(), destinationPath.c_str());
+          TWCopyFolder(sourcePath.c_str(), destinationPath.c_str(), firstFailure);
         }
       } else {
-        TWCopyFile(destinationPath.c_str(), sourcePath.c_str());
+        const int32_t copied = TWCopyFile(destinationPath.c_str(), sourcePath.c_str());
+        if (copied != 0 && firstFailure && *firstFailure == 0) *firstFailure = copied;
       }
     } while (find.FindNext(entry));
     result = static_cast<int32_t>(GetLastError());

@@ -8,12 +8,17 @@
 
 // Empties the folder and deletes it. The code of the last step; callers ignore it.
 int32_t TWDeleteFolder(const char* folder);
-// Shell delete of a folder (silent, no confirmation, no error UI, no undo).
-// 0, or the Windows error of a failed delete.
+// The bare shell delete of one path (silent, no confirmation, no error UI, no
+// undo): the shell's own result, the thread's error as the shell left it.
+int ShellDelete(const char* path);
+// Shell delete of a folder with its log lines. 0, or the Windows error of a
+// failed delete.
 int32_t ShellDeleteFolder(const char* folder);
 // Copies the files of a tree; folders come into being only through the files
-// copied into them. 18 (no more files) after a complete walk.
-int32_t TWCopyFolder(const char* source, const char* destination);
+// copied into them. 18 (no more files) after a complete walk. A failed file
+// copy does not stop the walk; `firstFailure` (when given, preset to 0 by the
+// caller) receives the error of the first one.
+int32_t TWCopyFolder(const char* source, const char* destination, int32_t* firstFailure = nullptr);
 // Copies one file over any existing destination, creating the destination's
 // folder first. Note the argument order: destination, then source.
 int32_t TWCopyFile(const char* destination, const char* source);

@@ -1,0 +1,156 @@
+// Installer staging and launch (see staging.h).
+#include "handler/staging.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "agent/config/settings.h"
+#include "agent/log/logger.h"
+#include "agent/util/fileutil.h"
+#include "handler/execute.h"
+#include "handler/options.h"
+#include "handler/uninstall.h"
+#include "http/routing.h"
+
+namespace {
+
+constexpr int32_t kInstallerMinutes = 45;
+
+std::string WindowsFolder() {
+  UINT n = GetWindowsDirectoryA(nullptr, 0);
+  std::string folder(n, '\0');
+  n = GetWindowsDirectoryA(folder.data(), n);
+  folder.resize(n);
+  return folder;
+}
+
+std::string CurrentFolder() {
+  DWORD n = GetCurrentDirectoryA(0, nullptr);
+  std::string folder(n, '\0');
+  n = GetCurrentDirectoryA(n, folder.data());
+  folder.resize(n);
+  return folder;
+}
+
+// File-system redirection of the calling thread, switched off around the
+// staging so that a 32-bit process on 64-bit Windows writes the real System32.
+class RedirectionOff {
+ public:
+  RedirectionOff() {
+    // A 32-bit process cannot load system DLLs while redirection is off: what
+    // the delete and copy need (the shell and its helpers) is loaded first.
+    shell_ = LoadLibraryA("shell32.dll");
+    shlwapi_ = LoadLibraryA("shlwapi.dll");
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    using DisableFn = BOOL(WINAPI*)(PVOID*);
+    auto disable = kernel ? reinterpret_cast<DisableFn>(
+                                reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")))
+                          : nullptr;
+    revert_ = kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")) : nullptr;
+    if (disable) disable(&saved_);
+    LogInfo("Disabled FS Redirection \n");
+  }
+  ~RedirectionOff() {
+    using RevertFn = BOOL(WINAPI*)(PVOID);
+    if (revert_) reinterpret_cast<RevertFn>(revert_)(saved_);
+    LogInfo("Reverted FS Redirection \n");
+    if (shlwapi_) FreeLibrary(shlwapi_);
+    if (shell_) FreeLibrary(shell_);
+  }
+  RedirectionOff(const RedirectionOff&) = delete;
+  RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+ private:
+  PVOID saved_ = nullptr;
+  void* revert_ = nullptr;
+  HMODULE shell_ = nullptr;
+  HMODULE shlwapi_ = nullptr;
+};
+
+// Extracts the archive's oracle folder and copies it into the staging folder.
+// The extraction's result; the staging goes on whatever it is. A failed copy
+// after a good extraction is returned instead, so the agent never installs
+// from a half-staged folder.
+int32_t ExtractAndStage(const std::string& command, const std::string& workingFolder, const std::string& sourceBase) {
+  LogInfo("extractCmd : %s  \n", command.c_str());
+  std::string remark;
+  int32_t result = runInstaller(workingFolder.c_str(), command.c_str(), remark, kInstallerMinutes, 0);
+  LogInfo("Return code : %d  : %s\n", result, command.c_str());
+  LogInfo("Installation files not found.hence Copying from wow64 folder.\n");
+  LogInfo("execute returned : %d\n", result);
+
+  const std::string windowsFolder = WindowsFolder();
+  LogInfo("System Directory : %s\n", windowsFolder.c_str());
+  const std::string source = sourceBase + "\\oracle";
+  LogInfo("sourceFile Directory : %s\n", source.c_str());
+  const std::string staging = windowsFolder + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
+
+  int32_t copyFailure = 0;
+  int32_t walk = ERROR_NO_MORE_FILES;
+  {
+    RedirectionOff redirection;
+    TWDeleteFolder(staging.c_str());
+    Sleep(2000);
+    ShellDelete(staging.c_str());
+    DWORD e = GetLastError();
+    LogInfo("Error code : %d\n", static_cast<int>(e));
+    if (e != 0)
+      LogInfo("Sucessfully removed the directory : %s\n", staging.c_str());
+    else
+      LogError("Failed to remove the directory : %s with error %d \n", staging.c_str(),
+               static_cast<int>(GetLastError()));
+    walk = TWCopyFolder(source.c_str(), staging.c_str(), &copyFailure);
+  }
+  LogInfo("Proceeding installation after copying...\n");
+  if (result == 0) {
+    if (copyFailure != 0)
+      result = copyFailure;
+    else if (walk != ERROR_NO_MORE_FILES)
+      result = walk;  // nothing could be read from the extracted folder
+  }
+  return result;
+}
+
+}  // namespace
+
+int32_t JavaPreInstaller() {
+  const RunOptions& o = g_runOptions;
+  const std::string installDir = gv_agentInstallDir.value_or("");
+  int32_t result = 0;
+  if (!o.calledFromSoftwareDeployment) {
+    if (!o.dependencyFileName) {
+      LogError("Dependency file is empty.\n");
+    } else {
+      LogInfo("dependencyFileName : %s \n", o.dependencyFileName->c_str());
+      const std::string patches = installDir + "\\patches";
+      const std::string serverPath = "\\store\\" + *o.dependencyFileName;
+      const std::string archive = patches + "\\" + *o.dependencyFileName;
+      if (AgentDownloadFile(nullptr, nullptr, serverPath.c_str(), archive.c_str(), false) != 0) {
+        LogInfo("\t Error occured while downloading the Patch : %s \n", archive.c_str());
+        return -1;
+      }
+      const std::string command = installDir + "bin\\7za.exe x -y \"" + archive + "\" oracle";
+      result = ExtractAndStage(command, patches, patches);
+    }
+  } else {
+    if (o.dependencyFileName) {
+      LogInfo("dependencyFileName : %s \n", o.dependencyFileName->c_str());
+      // The archive at the root of the current drive; extracted into, and
+      // copied from, the current directory.
+      const std::string command = installDir + "bin\\7za.exe x -y \"\\" + *o.dependencyFileName + "\" oracle";
+      const std::string current = CurrentFolder();
+      result = ExtractAndStage(command, current, current);
+    }
+    const char* installer = o.patchName ? o.patchName->c_str() : nullptr;
+    LogInfo("Cmd for installation : %s  \n", installer);
+    std::string remark;
+    result = runInstaller(nullptr, installer, remark, kInstallerMinutes, 0);
+    if (result == 0) {
+      LogInfo("Uninstalling obsolete updates.\n");
+      result = uninstallObsoleteUpdates();
+    }
+  }
+  LogInfo("Returning from JavaPreInstaller with errorcode : %d\n", result);
+  return result;
+}
