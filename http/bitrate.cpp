@@ -15,6 +15,7 @@
 
 #include "agent/log/logger.h"
 #include "agent/registry/registry.h"
+#include "http/upload.h"
 #include "agent/util/fileutil.h"
 #include "http/download.h"
 #include "http/requestcore.h"
@@ -833,76 +834,7 @@ struct ChunkedUpload {
     return Response();
   }
 
-  int32_t Response() {
-    std::wstring headers;
-    if (!QueryRawHeaders(handles.request, headers)) {
-      const int32_t code = LastCode();
-      LogError("InternetSendRequestByBitRate :  Error in WinHttpQueryHeaders --> %d \n", code);
-      HttpGetLastError(code);
-      return code;
-    }
-    LogDebug("InternetSendRequestByBitRate :  Header Informations : \n %ls \n", headers.c_str());
-    DWORD status = 0;
-    DWORD statusSize = sizeof status;
-    if (!g_winHttp.QueryHeaders(handles.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
-      const int32_t code = LastCode();
-      LogError("InternetSendRequestByBitRate : WinHttpQueryHeaders failed with the error code while getting http "
-               "status code %d \n",
-               code);
-      return code;
-    }
-    handles.statusCode = static_cast<int32_t>(status);
-    if (status == 407) {
-      LogError("InternetSendRequestByBitRate : Proxy Credentials are failed to authenticate %d \n", 407);
-      return 407;
-    }
-    if (status != 200) {
-      LogError("InternetSendRequestByBitRate : Failed to post the data to the server %ls with http status code %d \n",
-               serverAddress, static_cast<int>(status));
-      return static_cast<int32_t>(status);
-    }
-    LogInfo("InternetSendRequestByBitRate : Successfully posted the data to the server %ls \n", serverAddress);
-    if (!outData) return 0;
-    return ReadAnswer();
-  }
-
-  // The answer is read into room for four times the announced length (plus a
-  // little); a server sending more than that is cut off there.
-  int32_t ReadAnswer() {
-    LogInfo("InternetSendRequestByBitRate : Reading the response sent by the server %ls \n", serverAddress);
-    DWORD contentLength = 0;
-    DWORD size = sizeof contentLength;
-    if (!g_winHttp.QueryHeaders(handles.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                                WINHTTP_HEADER_NAME_BY_INDEX, &contentLength, &size, WINHTTP_NO_HEADER_INDEX)) {
-      const int32_t code = LastCode();
-      LogError("InternetSendRequestByBitRate :  WinHttpQueryHeaders failed with the error code while getting content "
-               "length -> %d \n",
-               code);
-      HttpGetLastError(code);
-      return code;
-    }
-    const size_t capacity = 4 * (static_cast<size_t>(contentLength) + 2) + 4 - 1;  // room for the terminator kept
-    std::string answer(capacity, '\0');
-    size_t total = 0;
-    while (total < capacity) {
-      DWORD read = 0;
-      if (!g_winHttp.ReadData(handles.request, answer.data() + total, static_cast<DWORD>(capacity - total), &read)) {
-        const int32_t code = LastCode();
-        LogError("InternetSendRequestByBitRate :  Error in WinHttpReadData --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-      if (read == 0) break;
-      LogDebug("InternetSendRequestByBitRate : Received response from server %ls: \n %s \n", serverAddress,
-               std::string(answer, total, read).c_str());
-      LogDebug("InternetSendRequestByBitRate :  No Of Bytes -> %d \n", static_cast<int>(read));
-      total += read;
-    }
-    answer.resize(total);
-    *outData = std::move(answer);
-    return 0;
-  }
+  int32_t Response() { return ReadUploadResponse("InternetSendRequestByBitRate", handles, serverAddress, outData); }
 };
 
 }  // namespace

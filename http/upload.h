@@ -6,13 +6,21 @@
 #include <string>
 
 #include "agent/config/settings.h"
+#include "http/requestcore.h"
 
 // Posts `body` to `objectPath`. The body length is `postSize` for form data
 // (SEND_FORM_DATA) when it is non-zero and no longer than the text, otherwise
 // the text's length. With `outData` given, a 200 answer's content is stored
-// there (left untouched otherwise), as the downloads hand theirs. Results: 0 (200), 13 (no body), 407, another HTTP status, or a
-// WinHTTP or Windows error code.
+// there (left untouched otherwise), as the downloads hand theirs. Results: 0
+// (200), 13 (no body), 407, another HTTP status, or a WinHTTP or Windows error
+// code.
 int32_t InternetSendRequestEx(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
                               const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                               const wchar_t* proxyPassword, const wchar_t* objectPath, const char* body,
                               OptText* outData, int32_t requestType, bool keepAlive, int32_t postSize);
+
+// Reads an upload's response on an open request: headers, status (407 and any
+// other status than 200 become the result) and, with `outData`, the answer.
+// `routine` names the uploading routine in the log lines.
+int32_t ReadUploadResponse(const char* routine, RequestHandles& handles, const wchar_t* serverAddress,
+                           OptText* outData);
