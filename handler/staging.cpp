@@ -40,6 +40,9 @@ class RedirectionOff {
   RedirectionOff() {
     // A 32-bit process cannot load system DLLs while redirection is off: what
     // the delete and copy need (the shell and its helpers) is loaded first.
+    // The shell is a delay-loaded import: its calls bind on first use through
+    // LoadLibrary by module name, which takes an already loaded module as it is
+    // without searching the disk, so loading it here covers them too.
     shell_ = LoadLibraryA("shell32.dll");
     shlwapi_ = LoadLibraryA("shlwapi.dll");
     HMODULE kernel = GetModuleHandleA("kernel32.dll");

@@ -35,20 +35,23 @@ FILE* OpenShared(const char* path, const char* mode) { return _fsopen(path, mode
 
 int MakeDir(const char* path) { return _mkdir(path) == 0 ? 0 : errno; }
 
+// The object locks' mutex is private to the process, so a critical section
+// serves: it waits without limit like an unnamed kernel mutex but stays in user
+// mode when nobody holds it (every log line takes it twice).
 struct Mutex {
-  HANDLE handle;
+  CRITICAL_SECTION section;
 };
 
 Mutex* CreateMutexObject() {
-  HANDLE h = CreateMutexA(nullptr, FALSE, nullptr);
-  if (!h) return nullptr;
-  return new Mutex{h};
+  Mutex* m = new Mutex;
+  InitializeCriticalSection(&m->section);
+  return m;
 }
-void LockMutex(Mutex* m) { WaitForSingleObject(m->handle, INFINITE); }
-void UnlockMutex(Mutex* m) { ReleaseMutex(m->handle); }
+void LockMutex(Mutex* m) { EnterCriticalSection(&m->section); }
+void UnlockMutex(Mutex* m) { LeaveCriticalSection(&m->section); }
 void CloseMutexObject(Mutex* m) {
   if (!m) return;
-  CloseHandle(m->handle);
+  DeleteCriticalSection(&m->section);
   delete m;
 }
 

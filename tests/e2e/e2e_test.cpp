@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstring>
@@ -590,6 +591,17 @@ TEST(ProgramImage, ImportsOnlyWindowsSystemLibraries) {
       "ole32.dll",    "oleaut32.dll", "psapi.dll",    "rpcrt4.dll",   "secur32.dll",  "shell32.dll",
       "shlwapi.dll",  "user32.dll",   "userenv.dll",  "version.dll",  "winhttp.dll",  "ws2_32.dll"};
   for (const std::string& dll : dlls) EXPECT_TRUE(system.count(dll)) << dll << " is not part of Windows";
+}
+
+// WinHTTP, COM and the shell bring the window system with them, whose start
+// costs more than a whole run that ends early: they are loaded on first use
+// (the end-to-end runs above exercise each of them), never at start.
+TEST(ProgramImage, LoadsTransferComAndShellOnFirstUse) {
+  const std::string image = twtest::ReadFile(twe2e::ExeFolder() + "\\twprereqhandler.exe");
+  const std::vector<std::string> dlls = ImportedDlls(image);
+  ASSERT_FALSE(dlls.empty());
+  for (const char* late : {"winhttp.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "user32.dll", "gdi32.dll"})
+    EXPECT_EQ(std::count(dlls.begin(), dlls.end(), late), 0) << late << " is loaded at start";
 }
 
 }  // namespace
