@@ -18,71 +18,26 @@
 #include "http/upload.h"
 #include "agent/util/fileutil.h"
 #include "http/download.h"
+#include "http/httpinternal.h"
 #include "http/requestcore.h"
 #include "http/resume.h"
 #include "http/winhttp_api.h"
 
 namespace {
 
-constexpr int32_t kNotModified = 90001;
-constexpr int32_t kDataNotReadable = 6;
-constexpr int32_t kInvalidArgument = 13;
-// Largest single WinHttpReadData of a block.
-constexpr DWORD kReadChunk = 1u << 20;
 // Pacing: a block faster than this is topped up to one block per
 // kPacedBlockMs; a slower one is followed by kSlowBlockPauseMs.
 constexpr uint64_t kFastBlockMs = 450;
 constexpr uint64_t kPacedBlockMs = 600;
 constexpr DWORD kSlowBlockPauseMs = 100;
-// Upload.
-constexpr DWORD kRequestFlagRefresh = 0x100;
-constexpr DWORD kRequestFlagSecure = 0x00800000;
-constexpr DWORD kIgnoreCertificateErrors = 0x3300;
-constexpr DWORD kResendPauseMs = 5000;
-constexpr int kLastAttempt = 4;
-
-int32_t LastCode() { return static_cast<int32_t>(::GetLastError()); }
-
-bool IsOpen(HINTERNET h) { return h != nullptr && h != kNoHandle; }
-
-bool Contains(const wchar_t* text, const wchar_t* part) { return text && std::wcsstr(text, part) != nullptr; }
-
 unsigned long long U64(uint64_t v) { return static_cast<unsigned long long>(v); }
 
-// Everything one download call was given.
-struct DownloadCall {
-  bool useProxy;
-  const char* protocol;
-  const wchar_t* serverAddress;
-  int32_t port;
-  const wchar_t* proxyServer;
-  const wchar_t* proxyBypass;
-  const wchar_t* proxyUser;
-  const wchar_t* proxyPassword;
-  const wchar_t* objectPath;
-  const wchar_t* destination;
-  OptText* outData;
-  int32_t requestType;
-  bool keepAlive;
-};
-
-int32_t OpenRequest(const DownloadCall& c, RequestHandles& handles, bool keepAlive) {
-  return GetInternetRequestHandle(c.useProxy, c.protocol, c.serverAddress, c.port, c.proxyServer, c.proxyBypass,
-                                  c.proxyUser, c.proxyPassword, c.objectPath, c.destination, nullptr, c.requestType,
-                                  keepAlive, handles, false);
-}
-
-// Content-Length as a number: 0 with the value, or the error code of the query.
-// A buffer too small (122) is accepted, with the length left at 0.
+// Content-Length as a number: 0 with the value, or the error code of the query
+// (a missing header is one). A buffer too small (122) is accepted, with the
+// length left at 0.
 int32_t ReadContentLength(HINTERNET request, DWORD& length) {
-  length = 0;
-  DWORD size = sizeof length;
-  if (g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX))
-    return 0;
-  const int32_t code = LastCode();
-  length = 0;
-  return code == ERROR_INSUFFICIENT_BUFFER ? 0 : code;
+  bool known = false;
+  return QueryContentLength(request, length, known, true);
 }
 
 // "Content-Range: bytes <first>-<last>/<size>" of a 206 answer. `size` is
@@ -338,15 +293,14 @@ class TempFileTarget : public BlockTarget {
   ~TempFileTarget() override { Close(); }
 
   int32_t Create(const std::wstring& path) {
-    file_ = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
-    return file_ == INVALID_HANDLE_VALUE ? LastCode() : 0;
+    file_.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file_.Valid() ? 0 : LastCode();
   }
   void Close() {
-    if (file_ != INVALID_HANDLE_VALUE) {
-      ::FlushFileBuffers(file_);
-      ::CloseHandle(file_);
-      file_ = INVALID_HANDLE_VALUE;
+    if (file_.Valid()) {
+      ::FlushFileBuffers(file_.Get());
+      file_.Close();
     }
   }
 
@@ -358,7 +312,7 @@ class TempFileTarget : public BlockTarget {
     handles = RequestHandles{};
     handles.requestKind = 1;
     handles.extraHeader = rangeHeader;
-    const int32_t rc = OpenRequest(call_, handles, true);
+    const int32_t rc = OpenDownloadRequest(call_, handles, true, false);
     handles.extraHeader = nullptr;
     return rc;
   }
@@ -388,7 +342,7 @@ class TempFileTarget : public BlockTarget {
               "starts afresh \n",
               U64(first));
       LARGE_INTEGER zero{};
-      if (!::SetFilePointerEx(file_, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_)) {
+      if (!::SetFilePointerEx(file_.Get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.Get())) {
         const int32_t code = LastCode();
         LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", code);
         HttpGetLastError(code);
@@ -408,19 +362,11 @@ class TempFileTarget : public BlockTarget {
       HttpGetLastError(code);
       return code;
     }
-    const char* data = buffer_.data();
-    DWORD left = read;
-    while (left > 0) {
-      DWORD written = 0;
-      const bool ok = ::WriteFile(file_, data, left, &written, nullptr) != FALSE;
-      if (!ok || written == 0) {
-        const int32_t code = ok ? ERROR_WRITE_FAULT : LastCode();
-        LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-      data += written;
-      left -= written;
+    if (!WriteAll(file_.Get(), buffer_.data(), read)) {
+      const int32_t code = LastCode();
+      LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", code);
+      HttpGetLastError(code);
+      return code;
     }
     stored_ += read;
     return 0;
@@ -430,7 +376,7 @@ class TempFileTarget : public BlockTarget {
   const DownloadCall& call_;
   uint64_t length_;
   uint64_t stored_ = 0;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  FileHandle file_;
   std::vector<char> buffer_;
 };
 
@@ -439,7 +385,7 @@ class TempFileTarget : public BlockTarget {
 int32_t AskForLength(const DownloadCall& call, DWORD& contentLength) {
   RequestHandles head;
   head.requestKind = 2;
-  int32_t result = OpenRequest(call, head, true);
+  int32_t result = OpenDownloadRequest(call, head, true, false);
   if (result == 0) {
     if (head.statusCode == 304) {
       LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", L"");
@@ -477,7 +423,7 @@ int32_t DownloadByBlocks(const DownloadCall& call) {
       LogError("InternetGetRequestByBitrate : Failed to create the destination directory for the destination file %ls "
                "\n",
                call.destination);
-    tempPath = std::wstring(call.destination) + std::to_wstring(::GetCurrentThreadId()) + L".tmp";
+    tempPath = std::wstring(call.destination) + ThreadIdText() + L".tmp";
   } else {
     tempPath = GetDataTempFilePath();
   }
@@ -582,8 +528,8 @@ int32_t InternetGetRequestByBitrate(bool useProxy, const char* protocol, const w
                                        proxyPassword, objectPath, destination, outData, requestType, keepAlive);
     LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
   }
-  const DownloadCall call{useProxy,  protocol,      serverAddress, port,        proxyServer, proxyBypass, proxyUser,
-                          proxyPassword, objectPath, destination,  outData,     requestType, keepAlive};
+  const DownloadCall call{useProxy,      protocol,   serverAddress, port,    proxyServer, proxyBypass, proxyUser,
+                          proxyPassword, objectPath, destination,   outData, requestType, keepAlive};
   if (const int32_t code = CheckDownloadArguments("InternetGetRequestByBitrate", call)) return code;
   return DownloadByBlocks(call);
 }
@@ -593,9 +539,9 @@ int32_t ResumeGetRequestByBitrate(bool useProxy, const char* protocol, const wch
                                   const wchar_t* proxyPassword, const wchar_t* objectPath,
                                   const wchar_t* destination, OptText* outData, int32_t requestType,
                                   bool keepAlive) {
-  const DownloadCall args{useProxy,  protocol,      serverAddress, port,        proxyServer, proxyBypass, proxyUser,
-                          proxyPassword, objectPath, destination,  outData,     requestType, keepAlive};
-  if (const int32_t code = CheckDownloadArguments(kResumeName, args)) return code;
+  const DownloadCall call{useProxy,      protocol,   serverAddress, port,    proxyServer, proxyBypass, proxyUser,
+                          proxyPassword, objectPath, destination,   outData, requestType, keepAlive};
+  if (const int32_t code = CheckDownloadArguments(kResumeName, call)) return code;
 
   LogDebug("@@@@@@@@ Inside ResumeGetRequestByBitrate Method @@@@@@@@ \n");
   LogInfo("ResumeGetRequestByBitrate : Tarnwick Server & Port -> %ls : %d \n", serverAddress, port);
@@ -605,20 +551,6 @@ int32_t ResumeGetRequestByBitrate(bool useProxy, const char* protocol, const wch
     return result;
   };
 
-  ResumeDownloadCall call;
-  call.useProxy = useProxy;
-  call.protocol = protocol;
-  call.serverAddress = serverAddress;
-  call.port = port;
-  call.proxyServer = proxyServer;
-  call.proxyBypass = proxyBypass;
-  call.proxyUser = proxyUser;
-  call.proxyPassword = proxyPassword;
-  call.objectPath = objectPath;
-  call.destination = destination;
-  call.outData = outData;
-  call.requestType = requestType;
-  call.keepAlive = keepAlive;
   DownloadResumeHandler job(call);
   RequestHandles handles;
 
@@ -642,200 +574,54 @@ int32_t ResumeGetRequestByBitrate(bool useProxy, const char* protocol, const wch
 
 namespace {
 
-void CloseUploadHandle(HINTERNET& h, const char* name) {
-  if (IsOpen(h) && !g_winHttp.CloseHandle(h)) {
-    const int32_t code = LastCode();
-    LogError("InternetSendRequestByBitRate :  Error in WinHttpCloseHandle %s --> %d \n", name, code);
-    HttpGetLastError(code);
+// One attempt: the request with the size header, then the file in chunks.
+SendOutcome SendFileInChunks(HINTERNET request, const char* filePath, uint32_t fileSize, DWORD chunkSize,
+                             int32_t& code) {
+  FileHandle file(::CreateFileA(filePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    code = LastCode();
+    LogError("InternetSendRequestByBitRate : Error occured while opening the file %s --> %d \n", filePath, code);
+    return SendOutcome::kAbort;
   }
-  h = kNoHandle;
-}
-
-HINTERNET OpenPost(HINTERNET connection, const wchar_t* objectPath, DWORD flags) {
-  LPCWSTR acceptTypes[] = {L"*/*", nullptr};
-  return g_winHttp.OpenRequest(connection, L"POST", objectPath, nullptr, WINHTTP_NO_REFERER, acceptTypes, flags);
-}
-
-struct ChunkedUpload {
-  bool useProxy;
-  bool https;
-  const wchar_t* serverAddress;
-  const wchar_t* proxyUser;
-  const wchar_t* proxyPassword;
-  const wchar_t* objectPath;
-  const char* filePath;
-  uint32_t fileSize;
-  DWORD chunkSize;
-  OptText* outData;
-  DWORD requestFlags;
-  RequestHandles handles;
-
-  static int32_t OptionFailed() {
-    const int32_t code = LastCode();
-    LogError("InternetSendRequestByBitRate :  Error in WinHttpSetOption --> %d \n", code);
-    HttpGetLastError(code);
-    return code;
+  const std::string header = "Content-type: multipart/form-data; filesize=\"" + std::to_string(fileSize) + "\"";
+  LogInfo("InternetSendRequestByBitRate: Header buffer: %s", header.c_str());
+  // Replaced rather than added, so that a resend on the same request does
+  // not carry the header twice.
+  const std::wstring wideHeader(header.begin(), header.end());
+  if (!g_winHttp.AddRequestHeaders(request, wideHeader.c_str(), static_cast<DWORD>(-1),
+                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+    LogError("InternetSendRequestByBitRate :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n",
+             LastCode());
+  if (!g_winHttp.SendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, fileSize, 0)) {
+    code = LastCode();
+    return SendOutcome::kSendFailed;
   }
-
-  // Headers and options of a fresh request; 0 or the code of a failed option.
-  int32_t Prepare() {
-    if (!g_winHttp.AddRequestHeaders(handles.request, L"Connection: Keep-Alive", static_cast<DWORD>(-1),
-                                     WINHTTP_ADDREQ_FLAG_ADD)) {
-      const int32_t code = LastCode();
-      LogError("InternetSendRequestByBitRate :  Error in WinHttpAddRequestHeaders --> %d \n", code);
-      HttpGetLastError(code);
+  // A body cut short (a failed read or write, or a file that shrank) is
+  // never passed off as the whole file: the attempt ends with its code.
+  std::vector<char> chunk(chunkSize < fileSize ? chunkSize : fileSize);
+  uint32_t sent = 0;
+  while (sent < fileSize) {
+    const DWORD want = fileSize - sent < chunkSize ? fileSize - sent : chunkSize;
+    DWORD got = 0;
+    const bool readOk = ::ReadFile(file.Get(), chunk.data(), want, &got, nullptr) != FALSE;
+    if (!readOk || got != want) {
+      code = readOk ? ERROR_HANDLE_EOF : LastCode();
+      LogError("InternetSendRequestByBitRate : Error in reading the file %s --> %d \n", filePath, code);
+      return SendOutcome::kAbort;
     }
-    if (https) {
-      DWORD securityFlags = 0;
-      DWORD size = sizeof securityFlags;
-      if (!g_winHttp.QueryOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, &size))
-        return OptionFailed();
-      securityFlags |= kIgnoreCertificateErrors;
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, sizeof securityFlags))
-        return OptionFailed();
-      LogDebug("InternetSendRequestByBitRate :  The request is updated with the internet option security flags. \n");
-    }
-    if (useProxy && proxyUser && std::wcslen(proxyUser) > 1) {
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(proxyUser),
-                               static_cast<DWORD>(std::wcslen(proxyUser))))
-        return OptionFailed();
-      if (proxyPassword && std::wcslen(proxyPassword) > 1 &&
-          !g_winHttp.SetOption(handles.request, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(proxyPassword),
-                               static_cast<DWORD>(std::wcslen(proxyPassword))))
-        return OptionFailed();
-    }
-    return 0;
-  }
-
-  // Replaces the request after a refused send or answer; session and
-  // connection stay. 0, or the code of a failed open (everything closed).
-  int32_t Restart() {
-    CloseUploadHandle(handles.request, "hRequest");
-    handles.request = OpenPost(handles.connection, objectPath, requestFlags);
-    if (!handles.request) {
-      const int32_t code = LastCode();
-      handles.request = kNoHandle;
-      LogError("InternetSendRequestByBitRate :  Error in WinHttpOpenRequest --> %d \n", code);
-      HttpGetLastError(code);
-      CloseUploadHandle(handles.connection, "hConnect");
-      CloseUploadHandle(handles.session, "hSession");
-      return code;
-    }
-    return 0;
-  }
-
-  enum class SendOutcome { kSent, kSendFailed, kBodyFailed };
-
-  // One attempt: the request with the size header, then the file in chunks.
-  SendOutcome SendFile(int32_t& code) {
-    HANDLE file = ::CreateFileA(filePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    if (!g_winHttp.WriteData(request, chunk.data(), got, &written) || written != got) {
       code = LastCode();
-      LogError("InternetSendRequestByBitRate : Error occured while opening the file %s --> %d \n", filePath, code);
-      return SendOutcome::kBodyFailed;
+      if (code == 0) code = ERROR_WRITE_FAULT;
+      LogError("InternetSendRequestByBitRate :  Error in WinHttpWriteData --> %d \n", code);
+      HttpGetLastError(code);
+      return SendOutcome::kAbort;
     }
-    const std::string header = "Content-type: multipart/form-data; filesize=\"" + std::to_string(fileSize) + "\"";
-    LogInfo("InternetSendRequestByBitRate: Header buffer: %s", header.c_str());
-    // Replaced rather than added, so that a resend on the same request does
-    // not carry the header twice.
-    const std::wstring wideHeader(header.begin(), header.end());
-    if (!g_winHttp.AddRequestHeaders(handles.request, wideHeader.c_str(), static_cast<DWORD>(-1),
-                                     WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
-      LogError("InternetSendRequestByBitRate :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n",
-               LastCode());
-    if (!g_winHttp.SendRequest(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, fileSize,
-                               0)) {
-      code = LastCode();
-      ::CloseHandle(file);
-      return SendOutcome::kSendFailed;
-    }
-    // A body cut short (a failed read or write, or a file that shrank) is
-    // never passed off as the whole file: the attempt ends with its code.
-    std::vector<char> chunk(chunkSize < fileSize ? chunkSize : fileSize);
-    uint32_t sent = 0;
-    SendOutcome outcome = SendOutcome::kSent;
-    while (sent < fileSize) {
-      const DWORD want = fileSize - sent < chunkSize ? fileSize - sent : chunkSize;
-      DWORD got = 0;
-      const bool readOk = ::ReadFile(file, chunk.data(), want, &got, nullptr) != FALSE;
-      if (!readOk || got != want) {
-        code = readOk ? ERROR_HANDLE_EOF : LastCode();
-        LogError("InternetSendRequestByBitRate : Error in reading the file %s --> %d \n", filePath, code);
-        outcome = SendOutcome::kBodyFailed;
-        break;
-      }
-      DWORD written = 0;
-      if (!g_winHttp.WriteData(handles.request, chunk.data(), got, &written) || written != got) {
-        code = LastCode();
-        if (code == 0) code = ERROR_WRITE_FAULT;
-        LogError("InternetSendRequestByBitRate :  Error in WinHttpWriteData --> %d \n", code);
-        HttpGetLastError(code);
-        outcome = SendOutcome::kBodyFailed;
-        break;
-      }
-      sent += written;
-    }
-    ::CloseHandle(file);
-    return outcome;
+    sent += written;
   }
-
-  int32_t Exchange() {
-    bool restartUsed = false;
-    for (;;) {
-      if (const int32_t code = Prepare()) return code;
-      bool restart = false;
-      bool received = false;
-      for (int attempt = 0; attempt <= kLastAttempt && !received && !restart;) {
-        int32_t code = 0;
-        const SendOutcome outcome = SendFile(code);
-        if (outcome == SendOutcome::kBodyFailed) return code;
-        if (outcome == SendOutcome::kSendFailed) {
-          if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_OPERATION_CANCELLED) {
-            LogInfo("InternetSendRequestByBitRate : Going to close the request handle and going to resending the data "
-                    "to the server %ls \n",
-                    serverAddress);
-            if (!restartUsed) {
-              restartUsed = true;
-              restart = true;
-              continue;
-            }
-          }
-          LogError("InternetSendRequestByBitRate :  Error in WinHttpSendRequest -> %d \n", code);
-          HttpGetLastError(code);
-          return code;
-        }
-        if (g_winHttp.ReceiveResponse(handles.request, nullptr)) {
-          received = true;
-          continue;
-        }
-        code = LastCode();
-        ++attempt;
-        if (code == ERROR_WINHTTP_RESEND_REQUEST) {
-          LogInfo("InternetSendRequestByBitRate : Resending the data to the server %ls \n", serverAddress);
-          g_winHttp.Sleep(kResendPauseMs);
-        } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
-          LogInfo("InternetSendRequestByBitRate : Going to close the request handle and going to resending the data to "
-                  "the server %ls,as the error code received is %d \n",
-                  serverAddress, code);
-          if (!restartUsed) {
-            restartUsed = true;
-            restart = true;
-          }
-        } else {
-          LogInfo("InternetSendRequestByBitRate :  Error - WinHttpReceiveResponse --> %d \n", code);
-          HttpGetLastError(code);
-          return code;
-        }
-      }
-      if (!restart) break;
-      if (const int32_t code = Restart()) return code;
-    }
-    return Response();
-  }
-
-  int32_t Response() { return ReadUploadResponse("InternetSendRequestByBitRate", handles, serverAddress, outData); }
-};
+  return SendOutcome::kSent;
+}
 
 }  // namespace
 
@@ -871,50 +657,18 @@ int32_t InternetSendRequestByBitRate(bool useProxy, const char* protocol, const 
     return finish(kInvalidArgument);
   }
 
-  ChunkedUpload up{useProxy,   IsHttpsProtocol(protocol),  serverAddress,       proxyUser,          proxyPassword,
-                   objectPath, filePath, static_cast<uint32_t>(size), static_cast<DWORD>(chunkSize), outData,
-                   kRequestFlagRefresh, RequestHandles{}};
-  if (useProxy) {
-    LogDebug("InternetSendRequestByBitRate : Proxy Server Name : %ls \n", proxyServer);
-    up.handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxyServer, proxyBypass, 0);
-  } else {
-    up.handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                        WINHTTP_NO_PROXY_BYPASS, 0);
-  }
-  if (!up.handles.session) {
-    const int32_t code = LastCode();
-    up.handles.session = kNoHandle;
-    LogError("InternetSendRequestByBitRate :  Error in WinHttpOpen --> %d \n", code);
-    HttpGetLastError(code);
-    return finish(code);
-  }
-  if (up.https) {
-    SetSecureProtocols(up.handles.session);
-    up.requestFlags |= kRequestFlagSecure;
-  }
-  up.handles.connection = g_winHttp.Connect(up.handles.session, serverAddress, static_cast<INTERNET_PORT>(port), 0);
-  if (!up.handles.connection) {
-    const int32_t code = LastCode();
-    up.handles.connection = kNoHandle;
-    LogError("InternetSendRequestByBitRate :  Error in WinHttpConnect --> %d \n", code);
-    HttpGetLastError(code);
-    CloseUploadHandle(up.handles.session, "hSession");
-    return finish(code);
-  }
-  up.handles.request = OpenPost(up.handles.connection, objectPath, up.requestFlags);
-  if (!up.handles.request) {
-    const int32_t code = LastCode();
-    up.handles.request = kNoHandle;
-    LogError("InternetSendRequestByBitRate :  Error in WinHttpOpenRequest --> %d \n", code);
-    HttpGetLastError(code);
-    CloseUploadHandle(up.handles.connection, "hConnect");
-    CloseUploadHandle(up.handles.session, "hSession");
-    return finish(code);
-  }
-
-  const int32_t result = up.Exchange();
-  CloseUploadHandle(up.handles.request, "hRequest");
-  CloseUploadHandle(up.handles.connection, "hConnect");
-  CloseUploadHandle(up.handles.session, "hSession");
-  return finish(result);
+  const uint32_t fileSize = static_cast<uint32_t>(size);
+  const DWORD chunk = static_cast<DWORD>(chunkSize);
+  auto sendFile = [=](HINTERNET request, int32_t& code) {
+    return SendFileInChunks(request, filePath, fileSize, chunk, code);
+  };
+  PostExchange::Settings settings{"InternetSendRequestByBitRate", useProxy, IsHttpsProtocol(protocol),
+                                  serverAddress, proxyUser, proxyPassword, objectPath, outData};
+  // Always kept alive, and a failed option is explained.
+  settings.keepAlive = true;
+  settings.anyAcceptType = true;
+  settings.explainOptionFailure = true;
+  PostExchange up(settings, sendFile);
+  if (const int32_t code = up.Open(proxyServer, proxyBypass, port, false)) return finish(code);
+  return finish(up.ExchangeAndClose());
 }

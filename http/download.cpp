@@ -18,31 +18,18 @@
 #include "agent/util/fileutil.h"
 #include "agent/util/textconv.h"
 #include "agent/util/timeutil.h"
+#include "http/httpinternal.h"
 #include "http/requestcore.h"
 #include "http/resume.h"
 #include "http/winhttp_api.h"
 
 namespace {
 
-constexpr int32_t kNotModified = 90001;
-constexpr int32_t kPartialDownload = 707;
-constexpr int32_t kDataNotReadable = 6;
-// Largest single WinHttpReadData, and the size of the write buffer in front of
-// the temporary file: enough for full-speed transfers, small enough to keep
-// the memory of a download flat whatever the file size.
-constexpr DWORD kReadChunk = 1u << 20;
+// The size of the write buffer in front of the temporary file (as large as the
+// largest read): enough for full-speed transfers, small enough to keep the
+// memory of a download flat whatever the file size.
 constexpr size_t kWriteBufferSize = 1u << 20;
 constexpr size_t kInflateChunk = 256u * 1024u;
-
-bool IsOpen(HINTERNET h) { return h != nullptr && h != kNoHandle; }
-
-int32_t LastCode() { return static_cast<int32_t>(::GetLastError()); }
-
-std::string Utf8(const wchar_t* text) {
-  std::string out;
-  if (text) ChangeWideToUtf8Str(text, out);
-  return out;
-}
 
 // Narrow texts filled by "A" interfaces (the TEMP folder) are in the system code page.
 std::wstring AnsiToWide(const std::string& text) {
@@ -52,61 +39,6 @@ std::wstring AnsiToWide(const std::string& text) {
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;
-}
-
-// The form of a path that file calls accept at any length: absolute paths that
-// reach MAX_PATH get the extended-length prefix; others stay as they are.
-std::wstring FileApiPath(const std::wstring& path) {
-  if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
-  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return path;
-}
-
-bool Contains(const wchar_t* text, const wchar_t* part) { return text && std::wcsstr(text, part) != nullptr; }
-
-std::wstring ThreadIdText() { return std::to_wstring(GetCurrentThreadId()); }
-
-// Owns a Win32 file handle; keeps GetLastError across its own close.
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE Get() const { return h_; }
-  bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  void Reset(HANDLE h) {
-    Close();
-    h_ = h;
-  }
-  void Close() {
-    if (h_ != INVALID_HANDLE_VALUE) {
-      const DWORD saved = ::GetLastError();
-      ::CloseHandle(h_);
-      ::SetLastError(saved);
-      h_ = INVALID_HANDLE_VALUE;
-    }
-  }
-
- private:
-  HANDLE h_ = INVALID_HANDLE_VALUE;
-};
-
-bool WriteAll(HANDLE file, const char* data, size_t size) {
-  while (size > 0) {
-    const DWORD part = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!::WriteFile(file, data, part, &written, nullptr)) return false;
-    if (written == 0) {
-      ::SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    data += written;
-    size -= written;
-  }
-  return true;
 }
 
 // The temporary file of one download with a write buffer in front of it.
@@ -160,30 +92,6 @@ class TempFile {
   std::vector<char> buffer_;
 };
 
-// Everything one download call was given, for the recovery request.
-struct DownloadCall {
-  bool useProxy;
-  const char* protocol;
-  const wchar_t* serverAddress;
-  int32_t port;
-  const wchar_t* proxyServer;
-  const wchar_t* proxyBypass;
-  const wchar_t* proxyUser;
-  const wchar_t* proxyPassword;
-  const wchar_t* objectPath;
-  const wchar_t* destination;
-  OptText* outData;
-  int32_t requestType;
-  bool keepAlive;
-  bool acceptGzip;
-};
-
-int32_t OpenRequest(const DownloadCall& c, RequestHandles& handles, bool acceptGzip) {
-  return GetInternetRequestHandle(c.useProxy, c.protocol, c.serverAddress, c.port, c.proxyServer, c.proxyBypass,
-                                  c.proxyUser, c.proxyPassword, c.objectPath, c.destination, nullptr, c.requestType,
-                                  c.keepAlive, handles, acceptGzip);
-}
-
 // Whether the answer is gzip-encoded, from its Content-Encoding header.
 bool AnswerIsGzip(HINTERNET request) {
   DWORD size = 0;
@@ -218,33 +126,8 @@ bool AnswerIsGzip(HINTERNET request) {
 // Content-Length as a number: 0 with the value (0 when the header is absent),
 // or the error code of the query.
 int32_t ReadContentLength(HINTERNET request, DWORD& length) {
-  length = 0;
-  DWORD size = sizeof length;
-  if (g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX))
-    return 0;
-  const int32_t code = LastCode();
-  length = 0;
-  if (code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_WINHTTP_HEADER_NOT_FOUND) return 0;
-  return code;
-}
-
-// Where a 206 answer starts, from "Content-Range: bytes <first>-<last>/<size>";
-// false when the header is missing or unreadable.
-bool RangeStart(HINTERNET request, uint64_t& first) {
-  wchar_t value[128] = {};
-  DWORD size = sizeof value - sizeof(wchar_t);
-  if (!g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
-                              WINHTTP_NO_HEADER_INDEX))
-    return false;
-  const wchar_t* p = std::wcsstr(value, L"bytes");
-  if (!p) return false;
-  p += 5;
-  while (*p == L' ' || *p == L'=') ++p;
-  if (*p < L'0' || *p > L'9') return false;
-  first = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) first = first * 10 + static_cast<uint64_t>(*p - L'0');
-  return true;
+  bool known = false;
+  return QueryContentLength(request, length, known, false);
 }
 
 // After a receive time-out: asks again for what is still missing and checks
@@ -267,14 +150,15 @@ int32_t RecoverFromTimeout(const DownloadCall& call, RequestHandles& handles, Te
   handles.requestKind = 1;
   handles.extraHeader = range;
   handles.statusCode = 0;
-  const int32_t rc = OpenRequest(call, handles, false);
+  const int32_t rc = OpenDownloadRequest(call, handles, call.keepAlive, false);
   handles.requestKind = 0;
   handles.extraHeader = nullptr;
   if (rc != 0) return rc;
 
   if (handles.statusCode == 206) {
     uint64_t first = 0;
-    if (RangeStart(handles.request, first) && first != total) {
+    std::optional<uint64_t> size;
+    if (QueryContentRange(handles.request, first, size) && first != total) {
       LogError("InternetGetRequestEx : The server answered the range request from byte %llu instead of byte %llu \n",
                static_cast<unsigned long long>(first), static_cast<unsigned long long>(total));
       return 206;
@@ -330,28 +214,14 @@ int32_t ReceiveBody(const DownloadCall& call, RequestHandles& handles, const std
   int32_t result = 0;
   uint64_t total = 0;
   std::vector<char> buffer;
+  // A receive time-out is recovered by asking again for the missing bytes.
+  const std::function<bool(int32_t)> recoverable = [](int32_t code) { return code == ERROR_WINHTTP_TIMEOUT; };
+  const std::function<int32_t()> recover = [&] {
+    return RecoverFromTimeout(call, handles, file, total, contentLength);
+  };
   for (;;) {
     DWORD available = 0;
-    if (!g_winHttp.QueryDataAvailable(handles.request, &available)) {
-      const int32_t code = LastCode();
-      LogError("InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", code);
-      HttpGetLastError(code);
-      if (code != ERROR_WINHTTP_TIMEOUT) {
-        result = code;
-        break;
-      }
-      if (const int32_t rc = RecoverFromTimeout(call, handles, file, total, contentLength)) {
-        result = rc;
-        break;
-      }
-      if (!g_winHttp.QueryDataAvailable(handles.request, &available)) {
-        const int32_t again = LastCode();
-        LogError("InternetGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", again);
-        HttpGetLastError(again);
-        result = again;
-        break;
-      }
-    }
+    if (!QueryAvailableOrRecover("InternetGetRequestEx", handles, available, recoverable, recover, result)) break;
     if (available == 0) break;
 
     const DWORD want = available < kReadChunk ? available : kReadChunk;
@@ -401,15 +271,6 @@ int32_t ReceiveBody(const DownloadCall& call, RequestHandles& handles, const std
   return result;
 }
 
-void CloseLogged(HINTERNET& handle, const char* name) {
-  if (IsOpen(handle) && !g_winHttp.CloseHandle(handle)) {
-    const int32_t code = LastCode();
-    LogError("InternetGetRequestEx :  Error in WinHttpCloseHandle %s --> %d \n", name, code);
-    HttpGetLastError(code);
-  }
-  handle = kNoHandle;
-}
-
 // One download after the downloader was chosen: request, body into the
 // temporary file, decompression or the uncompressed fallback, delivery and
 // removal of the temporary file.
@@ -423,7 +284,7 @@ int32_t DownloadThroughTempFile(const DownloadCall& call) {
                                     : GetDataTempFilePath();
 
   RequestHandles handles;
-  int32_t result = OpenRequest(call, handles, call.acceptGzip);
+  int32_t result = OpenDownloadRequest(call, handles, call.keepAlive, call.acceptGzip);
 
   bool compressed = false;
   if (call.acceptGzip && IsOpen(handles.request)) compressed = AnswerIsGzip(handles.request);
@@ -440,9 +301,9 @@ int32_t DownloadThroughTempFile(const DownloadCall& call) {
     }
   }
 
-  CloseLogged(handles.request, "hRequest");
-  CloseLogged(handles.connection, "hConnect");
-  CloseLogged(handles.session, "hSession");
+  CloseLogged("InternetGetRequestEx", handles.request, "hRequest");
+  CloseLogged("InternetGetRequestEx", handles.connection, "hConnect");
+  CloseLogged("InternetGetRequestEx", handles.session, "hSession");
 
   bool delivered = false;
   if (result == 0 && call.acceptGzip && compressed) {
@@ -523,9 +384,8 @@ int32_t InternetGetRequestEx(bool useProxy, const char* protocol, const wchar_t*
     LogError("InternetGetRequestEx : No place given for the downloaded data \n");
     return ERROR_INVALID_DATA;
   }
-  const DownloadCall call{useProxy,      protocol,  serverAddress, port,        proxyServer,
-                          proxyBypass,   proxyUser, proxyPassword, objectPath,  destination,
-                          outData,       requestType, keepAlive,   acceptGzip};
+  const DownloadCall call{useProxy,   protocol,      serverAddress, port,    proxyServer, proxyBypass, proxyUser,
+                          proxyPassword, objectPath, destination, outData, requestType, keepAlive,   acceptGzip};
   return DownloadThroughTempFile(call);
 }
 

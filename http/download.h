@@ -8,6 +8,25 @@
 
 #include "agent/config/settings.h"
 
+// Everything one download call was given, in the order of the arguments of
+// InternetGetRequestEx; shared by the download routines.
+struct DownloadCall {
+  bool useProxy = false;
+  const char* protocol = nullptr;
+  const wchar_t* serverAddress = nullptr;
+  int32_t port = 0;
+  const wchar_t* proxyServer = nullptr;
+  const wchar_t* proxyBypass = nullptr;
+  const wchar_t* proxyUser = nullptr;
+  const wchar_t* proxyPassword = nullptr;
+  const wchar_t* objectPath = nullptr;
+  const wchar_t* destination = nullptr;  // DOWNLOAD_FILE target; may be null for GET_DATA
+  OptText* outData = nullptr;            // GET_DATA target; may be null for DOWNLOAD_FILE
+  int32_t requestType = 0;
+  bool keepAlive = false;
+  bool acceptGzip = false;  // only the plain download asks for gzip
+};
+
 // The connection parameters come first, in the order of the request core.
 // `outData` receives the answer of a GET_DATA request (left untouched on
 // failure; may be null for DOWNLOAD_FILE). Results: 0, 90001 (not modified),

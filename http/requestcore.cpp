@@ -10,25 +10,18 @@
 #include "agent/log/logger.h"
 #include "agent/os/osinfo.h"
 #include "agent/util/errortext.h"
+#include "http/httpinternal.h"
 #include "http/winhttp_api.h"
 
 namespace {
 
-constexpr DWORD kRequestFlagRefresh = 0x100;      // WINHTTP_FLAG_REFRESH: bypass proxy caches
-constexpr DWORD kRequestFlagSecure = 0x00800000;  // WINHTTP_FLAG_SECURE
-constexpr DWORD kIgnoreCertificateErrors = 0x3300;
 constexpr DWORD kSecureProtocolsTls10To12 = 0xA80;
-constexpr DWORD kResendPauseMs = 5000;
-constexpr int kLastAttempt = 4;  // attempts 0..4: five sends at most
-
-bool IsOpen(HINTERNET h) { return h != nullptr && h != kNoHandle; }
+constexpr const char* kRoutine = "GetInternetRequestHandle";
 
 void CloseOne(HINTERNET& h) {
   if (IsOpen(h)) g_winHttp.CloseHandle(h);
   h = kNoHandle;
 }
-
-int32_t LastCode() { return static_cast<int32_t>(::GetLastError()); }
 
 }  // namespace
 
@@ -89,41 +82,13 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
   const bool getData = requestType == GET_DATA;
   int32_t lastError = 0;
   bool restartUsed = false;
-  bool received = false;
 
   // One pass opens a fresh session, connection and request; a second pass
   // happens only for the one-time restart.
   for (;;) {
-    if (useProxy) {
-      LogDebug("GetInternetRequestHandle : Proxy Server Name : %ls \n", proxyServer);
-      handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxyServer, proxyBypass, 0);
-    } else {
-      handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0);
-    }
-    if (!handles.session) {
-      const int32_t code = LastCode();
-      handles.session = kNoHandle;
-      LogError("GetInternetRequestHandle :  Error in WinHttpOpen --> %d \n", code);
-      HttpGetLastError(code);
-      return code;
-    }
-
     DWORD requestFlags = kRequestFlagRefresh;
-    if (https) {
-      SetSecureProtocols(handles.session);
-      requestFlags |= kRequestFlagSecure;
-    }
-
-    handles.connection = g_winHttp.Connect(handles.session, serverAddress, static_cast<INTERNET_PORT>(port), 0);
-    if (!handles.connection) {
-      const int32_t code = LastCode();
-      handles.connection = kNoHandle;
-      LogError("GetInternetRequestHandle :  Error in WinHttpConnect --> %d \n", code);
-      HttpGetLastError(code);
-      CloseOne(handles.session);
-      return code;
-    }
+    const ConnectionTarget target{kRoutine, useProxy, https, proxyServer, proxyBypass, serverAddress, port, false};
+    if (const int32_t code = OpenConnection(target, handles, requestFlags, CloseOne)) return code;
 
     LPCWSTR acceptTypes[] = {L"*/*", nullptr};
     handles.request = g_winHttp.OpenRequest(handles.connection, handles.requestKind == 2 ? L"HEAD" : L"GET",
@@ -138,14 +103,7 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
       return code;
     }
 
-    const wchar_t* connectionHeader = keepAlive ? L"Connection: Keep-Alive" : L"Connection: close";
-    if (!g_winHttp.AddRequestHeaders(handles.request, connectionHeader, static_cast<DWORD>(-1),
-                                     WINHTTP_ADDREQ_FLAG_ADD)) {
-      const int32_t code = LastCode();
-      LogError("GetInternetRequestHandle :  Error in WinHttpAddRequestHeaders --> %d \n", code);
-      HttpGetLastError(code);
-      lastError = code;
-    }
+    if (const int32_t code = AddConnectionHeader(kRoutine, handles.request, keepAlive)) lastError = code;
     // A ranged request without a range line has nothing to add.
     if (handles.requestKind == 1 && handles.extraHeader) {
       if (!g_winHttp.AddRequestHeaders(handles.request, handles.extraHeader, static_cast<DWORD>(-1),
@@ -155,121 +113,35 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
         lastError = code;
       }
     }
+    const RequestOptions options{kRoutine, getData, https, useProxy, proxyUser, proxyPassword, true};
+    if (const int32_t code = SetRequestOptions(options, handles.request)) return code;
 
-    if (getData) {
-      DWORD timeout = static_cast<DWORD>(gv_httpConnectionTimeout);
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout)) {
-        const int32_t code = LastCode();
-        LogError("GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-    }
-
-    if (https) {
-      // Certificates of the agent's servers are often self-issued: accept
-      // them up front rather than fail the first send.
-      DWORD securityFlags = 0;
-      DWORD size = sizeof securityFlags;
-      bool ok = g_winHttp.QueryOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, &size);
-      if (ok) {
-        securityFlags |= kIgnoreCertificateErrors;
-        ok = g_winHttp.SetOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
-                                 sizeof securityFlags);
-      }
-      if (!ok) {
-        const int32_t code = LastCode();
-        LogError("GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-      LogDebug("GetInternetRequestHandle :  The request is updated with the internet option security flags. \n");
-    }
-
-    // Credentials of one character (or none) are treated as not configured.
-    if (useProxy && proxyUser && std::wcslen(proxyUser) > 1) {
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(proxyUser),
-                               static_cast<DWORD>(std::wcslen(proxyUser)))) {
-        const int32_t code = LastCode();
-        LogError("GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-      if (proxyPassword && std::wcslen(proxyPassword) > 1) {
-        if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_PROXY_PASSWORD,
-                                 const_cast<wchar_t*>(proxyPassword), static_cast<DWORD>(std::wcslen(proxyPassword)))) {
-          const int32_t code = LastCode();
-          LogError("GetInternetRequestHandle :  Error in WinHttpSetOption --> %d \n", code);
-          HttpGetLastError(code);
-          return code;
-        }
-      }
-    }
-
-    bool restart = false;
-    for (int attempt = 0; attempt <= kLastAttempt && !received && !restart;) {
+    auto send = [&](HINTERNET request, int32_t& code) {
       if (getData) {
         DWORD timeout = static_cast<DWORD>(gv_httpRequestTimeout);
-        if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout)) {
-          const int32_t code = LastCode();
+        if (!g_winHttp.SetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout)) {
+          code = LastCode();
           LogError("GetInternetRequestHandle :  Error in WinHttpSetOption before send request --> %d \n", code);
           HttpGetLastError(code);
-          return code;
+          return SendOutcome::kAbort;
         }
       }
-
       LogInfo("GetInternetRequestHandle : IsAcceptEncodingGzip-Enabled -> %d\n", acceptGzip ? 1 : 0);
       BOOL sent;
       if (acceptGzip) {
-        sent = g_winHttp.SendRequest(handles.request, L"Accept-Encoding: gzip", 21, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+        sent = g_winHttp.SendRequest(request, L"Accept-Encoding: gzip", 21, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
         LogDebug("WinHttpSendRequest with \"Accept-Encoding: gzip\" Header\n");
       } else {
-        sent = g_winHttp.SendRequest(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                     0, 0);
+        sent = g_winHttp.SendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
       }
-      if (!sent) {
-        const int32_t code = LastCode();
-        if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_OPERATION_CANCELLED) {
-          LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to "
-                  "the server %ls \n",
-                  serverAddress);
-          if (!restartUsed) {
-            restartUsed = true;
-            restart = true;
-            continue;
-          }
-        }
-        LogError("GetInternetRequestHandle :  Error in WinHttpSendRequest -> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-
-      if (g_winHttp.ReceiveResponse(handles.request, nullptr)) {
-        received = true;
-        continue;
-      }
-      const int32_t code = LastCode();
-      lastError = code;
-      if (code == ERROR_WINHTTP_RESEND_REQUEST) {
-        LogInfo("GetInternetRequestHandle : Resending the data to the server %ls \n", serverAddress);
-        g_winHttp.Sleep(kResendPauseMs);
-        ++attempt;
-      } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
-        LogInfo("GetInternetRequestHandle : Going to close the request handle and going to resending the data to "
-                "the server %ls,as the error code received is %d \n",
-                serverAddress, code);
-        if (!restartUsed) {
-          restartUsed = true;
-          restart = true;
-        } else {
-          ++attempt;
-        }
-      } else {
-        LogInfo("GetInternetRequestHandle :  Error - WinHttpReceiveResponse --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
-    }
+      if (sent) return SendOutcome::kSent;
+      code = LastCode();
+      return SendOutcome::kSendFailed;
+    };
+    bool restart = false;
+    int32_t result = 0;
+    if (!SendWithResends(kRoutine, handles.request, serverAddress, send, restartUsed, restart, lastError, result))
+      return result;
     if (!restart) break;
     // The restart starts over from a new session; the abandoned handles are
     // closed first so that nothing leaks.

@@ -20,13 +20,11 @@
 #include "agent/util/textconv.h"
 #include "agent/util/timeutil.h"
 #include "http/download.h"
+#include "http/httpinternal.h"
 #include "http/winhttp_api.h"
 
 namespace {
 
-constexpr int32_t kNotModified = 90001;
-constexpr int32_t kPartialDownload = 707;
-constexpr int32_t kDataNotReadable = 6;
 constexpr int32_t kInternalFault = 13;
 constexpr DWORD kDefaultSaveLimit = 1048576;
 constexpr const char* kDefaultRepository = "DownloadRepository\\";
@@ -36,14 +34,6 @@ constexpr int64_t kHeartbeatLimitMs = 90LL * 60 * 1000;
 // Serialises the check-and-claim of a path's state between processes.
 constexpr const wchar_t* kStateMutexName = L"Global\\TarnwickResumeDownloadState";
 constexpr DWORD kStateMutexWaitMs = 30000;
-
-int32_t LastCode() { return static_cast<int32_t>(::GetLastError()); }
-
-std::string Utf8(const wchar_t* text) {
-  std::string out;
-  if (text) ChangeWideToUtf8Str(text, out);
-  return out;
-}
 
 std::wstring Wide(const std::string& text) {
   std::wstring out;
@@ -99,44 +89,11 @@ LONG SetDword(RegistryKey& key, const char* name, DWORD value) {
 
 // Content-Length as a number: 0 with the value, or the query's error code
 // (`known` false when the header is absent).
-int32_t QueryContentLength(HINTERNET request, uint32_t& length, bool& known) {
+int32_t ReadContentLength(HINTERNET request, uint32_t& length, bool& known) {
   DWORD value = 0;
-  DWORD size = sizeof value;
-  known = false;
-  length = 0;
-  if (g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX)) {
-    length = value;
-    known = true;
-    return 0;
-  }
-  const int32_t code = LastCode();
-  if (code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_WINHTTP_HEADER_NOT_FOUND) return 0;
+  const int32_t code = QueryContentLength(request, value, known, false);
+  length = value;
   return code;
-}
-
-// "Content-Range: bytes <first>-<last>/<total>" of a 206 answer. false when
-// the header is missing or unreadable; `total` stays unset for "/*".
-bool QueryContentRange(HINTERNET request, uint64_t& first, std::optional<uint64_t>& total) {
-  wchar_t value[128] = {};
-  DWORD size = sizeof value - sizeof(wchar_t);
-  if (!g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
-                              WINHTTP_NO_HEADER_INDEX))
-    return false;
-  const wchar_t* p = std::wcsstr(value, L"bytes");
-  if (!p) return false;
-  p += 5;
-  while (*p == L' ' || *p == L'=') ++p;
-  if (*p < L'0' || *p > L'9') return false;
-  first = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) first = first * 10 + static_cast<uint64_t>(*p - L'0');
-  const wchar_t* slash = std::wcschr(p, L'/');
-  if (slash && slash[1] >= L'0' && slash[1] <= L'9') {
-    uint64_t n = 0;
-    for (p = slash + 1; *p >= L'0' && *p <= L'9'; ++p) n = n * 10 + static_cast<uint64_t>(*p - L'0');
-    total = n;
-  }
-  return true;
 }
 
 // Holds the machine-wide lock on the resumable-download state while a job
@@ -195,7 +152,7 @@ int32_t GetFilelastmodifiedTime(HINTERNET request, std::wstring& out) {
 // ---------------------------------------------------------------------------
 // DownloadResumeHandler
 
-DownloadResumeHandler::DownloadResumeHandler(const ResumeDownloadCall& call) : call_(call) {
+DownloadResumeHandler::DownloadResumeHandler(const DownloadCall& call) : call_(call) {
   if (call_.objectPath) objectPathW_ = call_.objectPath;
   objectPath_ = Utf8(call_.objectPath);
   if (call_.destination) destination_ = call_.destination;
@@ -215,10 +172,7 @@ std::string DownloadResumeHandler::SubKey() const { return MetaKey() + "\\" + un
 int32_t DownloadResumeHandler::PreDownloadHandling() {
   RequestHandles handles;
   handles.requestKind = 0;
-  const int32_t rc = GetInternetRequestHandle(call_.useProxy, call_.protocol, call_.serverAddress, call_.port,
-                                              call_.proxyServer, call_.proxyBypass, call_.proxyUser,
-                                              call_.proxyPassword, call_.objectPath, call_.destination, nullptr,
-                                              call_.requestType, call_.keepAlive, handles, false);
+  const int32_t rc = OpenDownloadRequest(call_, handles, call_.keepAlive, false);
   if (rc != 0) {
     LogError("PreDownloadHandling: ERROR in GetInternetRequestHandle - %d\n", rc);
     CloseRequestHandles(handles);
@@ -238,7 +192,7 @@ int32_t DownloadResumeHandler::PreDownloadHandling() {
   GetFilelastmodifiedTime(handles.request, modified);
   lastModified_ = Utf8(modified.c_str());
 
-  const int32_t code = QueryContentLength(handles.request, contentLength_, contentLengthKnown_);
+  const int32_t code = ReadContentLength(handles.request, contentLength_, contentLengthKnown_);
   if (code != 0) {
     LogError("PreDownloadHandling :  Error in Content Length Header -> %d \n", code);
     HttpGetLastError(code);
@@ -496,10 +450,7 @@ int32_t DownloadResumeHandler::SendRangeRequest(RequestHandles& handles, const w
   handles.requestKind = 1;
   handles.extraHeader = rangeHeader;
   handles.statusCode = 0;
-  const int32_t rc = GetInternetRequestHandle(call_.useProxy, call_.protocol, call_.serverAddress, call_.port,
-                                              call_.proxyServer, call_.proxyBypass, call_.proxyUser,
-                                              call_.proxyPassword, call_.objectPath, call_.destination, nullptr,
-                                              call_.requestType, keepAlive, handles, false);
+  const int32_t rc = OpenDownloadRequest(call_, handles, keepAlive, false);
   handles.extraHeader = nullptr;
   return rc;
 }
@@ -534,7 +485,7 @@ int32_t DownloadResumeHandler::AcceptRangedAnswer(RequestHandles& handles, uint3
     // with it, so the partial file starts again from this answer.
     uint32_t length = 0;
     bool known = false;
-    if (QueryContentLength(handles.request, length, known) == 0 && known) {
+    if (ReadContentLength(handles.request, length, known) == 0 && known) {
       contentLength_ = length;
       contentLengthKnown_ = true;
     }
@@ -739,7 +690,7 @@ int32_t DownloadResumeHandler::SaveToDestFile() {
   // The copy goes beside the destination first and then replaces it in one
   // step: a failed copy leaves the old destination whole, and two downloads
   // delivering the same destination never write into each other's copy.
-  const std::wstring staging = destination_ + std::to_wstring(::GetCurrentThreadId()) + L".tmp";
+  const std::wstring staging = destination_ + ThreadIdText() + L".tmp";
   if (!::CopyFileW(partialFilePath_.c_str(), staging.c_str(), FALSE) ||
       !::MoveFileExW(staging.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     const int32_t code = LastCode();
@@ -836,20 +787,8 @@ int32_t ResumeGetRequestEx(bool useProxy, const char* protocol, const wchar_t* s
     LogError("ResumeGetRequestEx : No destination given for the download of %ls \n", objectPath ? objectPath : L"");
     return ERROR_INVALID_DATA;
   }
-  ResumeDownloadCall call;
-  call.useProxy = useProxy;
-  call.protocol = protocol;
-  call.serverAddress = serverAddress;
-  call.port = port;
-  call.proxyServer = proxyServer;
-  call.proxyBypass = proxyBypass;
-  call.proxyUser = proxyUser;
-  call.proxyPassword = proxyPassword;
-  call.objectPath = objectPath;
-  call.destination = destination;
-  call.outData = outData;
-  call.requestType = requestType;
-  call.keepAlive = keepAlive;
+  const DownloadCall call{useProxy,      protocol,   serverAddress, port,    proxyServer, proxyBypass, proxyUser,
+                          proxyPassword, objectPath, destination,   outData, requestType, keepAlive};
 
   DownloadResumeHandler job(call);
   RequestHandles handles;
@@ -888,42 +827,29 @@ int32_t ResumeGetRequestEx(bool useProxy, const char* protocol, const wchar_t* s
     return result;
   }
 
+  const std::function<bool(int32_t)> recoverable = [](int32_t code) {
+    return code == ERROR_WINHTTP_TIMEOUT || code == ERROR_WINHTTP_CONNECTION_ERROR ||
+           code == ERROR_WINHTTP_CANNOT_CONNECT;
+  };
+  // Recovery: ask again for what is still missing.
+  const std::function<int32_t()> recover = [&] {
+    LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", job.BytesReceived());
+    LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
+    CloseRequestHandles(handles);
+    handles.statusCode = 0;
+    range = DownloadResumeHandler::RangeHeader(job.BytesReceived(), job.ContentLength());
+    LogDebug("ResumeGetRequestEx: Content-Range Header message: %ls\n", range.c_str());
+    int32_t rc = job.SendRangeRequest(handles, range.c_str(), keepAlive);
+    if (rc == 0) {
+      rc = job.AcceptRangedAnswer(handles, job.BytesReceived(), kWho);
+      if (rc != 0 && rc != 206)
+        LogError("ResumeGetRequestEx : Failed with the http status code, %d \n", handles.statusCode);
+    }
+    return rc;
+  };
   for (;;) {
     DWORD available = 0;
-    if (!g_winHttp.QueryDataAvailable(handles.request, &available)) {
-      const int32_t code = LastCode();
-      LogError("ResumeGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", code);
-      HttpGetLastError(code);
-      if (code != ERROR_WINHTTP_TIMEOUT && code != ERROR_WINHTTP_CONNECTION_ERROR &&
-          code != ERROR_WINHTTP_CANNOT_CONNECT) {
-        result = code;
-        break;
-      }
-      // Recovery: ask again for what is still missing.
-      LogInfo("ResumeGetRequestEx : Total Bytes read so far:%u\n", job.BytesReceived());
-      LogInfo("ResumeGetRequestEx : second attempt to recover from previous error\n");
-      CloseRequestHandles(handles);
-      handles.statusCode = 0;
-      range = DownloadResumeHandler::RangeHeader(job.BytesReceived(), job.ContentLength());
-      LogDebug("ResumeGetRequestEx: Content-Range Header message: %ls\n", range.c_str());
-      int32_t rc = job.SendRangeRequest(handles, range.c_str(), keepAlive);
-      if (rc == 0) {
-        rc = job.AcceptRangedAnswer(handles, job.BytesReceived(), kWho);
-        if (rc != 0 && rc != 206)
-          LogError("ResumeGetRequestEx : Failed with the http status code, %d \n", handles.statusCode);
-      }
-      if (rc != 0) {
-        result = rc;
-        break;
-      }
-      if (!g_winHttp.QueryDataAvailable(handles.request, &available)) {
-        const int32_t again = LastCode();
-        LogError("ResumeGetRequestEx : Error occured in WinHttpQueryDataAvailable --> %d \n", again);
-        HttpGetLastError(again);
-        result = again;
-        break;
-      }
-    }
+    if (!QueryAvailableOrRecover(kWho, handles, available, recoverable, recover, result)) break;
     if (available == 0) break;
     bool done = false;
     if (const int32_t rc = job.ReadAvailableIntoBuffer(handles.request, available, kWho, done)) {

@@ -13,6 +13,7 @@
 
 #include "agent/config/settings.h"
 #include "http/accesslog.h"
+#include "http/download.h"
 #include "http/requestcore.h"
 
 // Same arguments as InternetGetRequestEx without acceptGzip (gzip is never
@@ -28,23 +29,6 @@ int32_t ResumeGetRequestEx(bool useProxy, const char* protocol, const wchar_t* s
 // Reads the answer's Last-Modified header into `out` ("" when it is missing).
 // 0 or the error code of the header query.
 int32_t GetFilelastmodifiedTime(HINTERNET request, std::wstring& out);
-
-// Everything one resumable download call was given.
-struct ResumeDownloadCall {
-  bool useProxy = false;
-  const char* protocol = nullptr;
-  const wchar_t* serverAddress = nullptr;
-  int32_t port = 0;
-  const wchar_t* proxyServer = nullptr;
-  const wchar_t* proxyBypass = nullptr;
-  const wchar_t* proxyUser = nullptr;
-  const wchar_t* proxyPassword = nullptr;
-  const wchar_t* objectPath = nullptr;
-  const wchar_t* destination = nullptr;  // DOWNLOAD_FILE target; may be null for GET_DATA
-  OptText* outData = nullptr;            // GET_DATA target; may be null for DOWNLOAD_FILE
-  int32_t requestType = DOWNLOAD_FILE;
-  bool keepAlive = false;
-};
 
 // One resumable download job, made per call on the caller's stack. A
 // downloader runs the job steps in this order (ResumeGetRequestEx with one
@@ -76,7 +60,7 @@ struct ResumeDownloadCall {
 // never writes the path's metadata, and removes only its own file.
 class DownloadResumeHandler {
  public:
-  explicit DownloadResumeHandler(const ResumeDownloadCall& call);
+  explicit DownloadResumeHandler(const DownloadCall& call);
   // Frees the staging buffer and releases "downloadInProgress" if this job
   // still holds it; a temporary download also removes its private file.
   ~DownloadResumeHandler();
@@ -165,7 +149,7 @@ class DownloadResumeHandler {
   const std::wstring& PartialFilePath() const { return partialFilePath_; }
   // True once PostDownloadHandling ran for this job.
   bool PostDownloadDone() const { return postDone_; }
-  const ResumeDownloadCall& Call() const { return call_; }
+  const DownloadCall& Call() const { return call_; }
 
  private:
   std::string MetaKey() const;     // agent key + "\FileMetaData"
@@ -179,7 +163,7 @@ class DownloadResumeHandler {
   void DeletePartialFile();
   AccessLogEntry LogEntry() const;
 
-  ResumeDownloadCall call_;
+  DownloadCall call_;
   std::string lastModified_;
   std::wstring destination_;
   std::wstring objectPathW_;

@@ -17,6 +17,7 @@
 #include "agent/util/textconv.h"
 #include "http/bitrate.h"
 #include "http/download.h"
+#include "http/httpinternal.h"
 #include "http/requestcore.h"
 #include "http/upload.h"
 
@@ -27,8 +28,6 @@ constexpr int32_t kCannotConnect = 12029;
 constexpr int32_t kTimeout = 12002;
 constexpr int32_t kInvalidUrl = 12005;
 constexpr int32_t kBadRequest = 400;
-constexpr int32_t kNotModified = 90001;
-constexpr int32_t kInvalidArgument = 13;
 
 // Results after which the next address of the server is worth a try.
 bool IsFailoverCode(int32_t result) {

@@ -1,6 +1,6 @@
-// Upload of a text body by POST (see upload.h). It keeps its own copy of the
-// request core's steps because its restart differs: only the request is
-// replaced, the session and connection stay.
+// Upload of a text body by POST (see upload.h), and the POST exchange it shares
+// with the chunked upload. Its restart differs from the request core's: only
+// the request is replaced, the session and connection stay.
 #include "http/upload.h"
 
 #include <windows.h>
@@ -11,183 +11,9 @@
 
 #include "agent/config/settings.h"
 #include "agent/log/logger.h"
+#include "http/httpinternal.h"
 #include "http/requestcore.h"
 #include "http/winhttp_api.h"
-
-namespace {
-
-constexpr DWORD kRequestFlagRefresh = 0x100;
-constexpr DWORD kRequestFlagSecure = 0x00800000;
-constexpr DWORD kIgnoreCertificateErrors = 0x3300;
-constexpr DWORD kResendPauseMs = 5000;
-constexpr int kLastAttempt = 4;
-
-int32_t LastCode() { return static_cast<int32_t>(::GetLastError()); }
-
-bool IsOpen(HINTERNET h) { return h != nullptr && h != kNoHandle; }
-
-HINTERNET OpenPost(HINTERNET connection, const wchar_t* objectPath, DWORD flags) {
-  return g_winHttp.OpenRequest(connection, L"POST", objectPath, nullptr, WINHTTP_NO_REFERER,
-                               WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-}
-
-// Closes one handle of the upload, logging a failure under its name.
-void CloseLogged(HINTERNET& h, const char* name) {
-  if (IsOpen(h) && !g_winHttp.CloseHandle(h)) {
-    const int32_t code = LastCode();
-    LogError("InternetSendRequestEx :  Error in WinHttpCloseHandle %s --> %d \n", name, code);
-    HttpGetLastError(code);
-  }
-  h = kNoHandle;
-}
-
-struct Upload {
-  bool useProxy;
-  bool https;
-  const wchar_t* serverAddress;
-  const wchar_t* proxyUser;
-  const wchar_t* proxyPassword;
-  const wchar_t* objectPath;
-  const char* body;
-  DWORD bodyLength;
-  OptText* outData;
-  int32_t requestType;
-  bool keepAlive;
-  DWORD requestFlags;
-  RequestHandles handles;
-
-  // Headers and options of a fresh request; 0 or the code of a failed option.
-  int32_t Prepare() {
-    const wchar_t* connectionHeader = keepAlive ? L"Connection: Keep-Alive" : L"Connection: close";
-    if (!g_winHttp.AddRequestHeaders(handles.request, connectionHeader, static_cast<DWORD>(-1),
-                                     WINHTTP_ADDREQ_FLAG_ADD)) {
-      const int32_t code = LastCode();
-      LogError("InternetSendRequestEx :  Error in WinHttpAddRequestHeaders --> %d \n", code);
-      HttpGetLastError(code);
-    }
-    if (requestType == SEND_DATA_TIMED) {
-      DWORD timeout = static_cast<DWORD>(gv_httpConnectionTimeout);
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout))
-        return OptionFailed();
-    }
-    if (https) {
-      DWORD securityFlags = 0;
-      DWORD size = sizeof securityFlags;
-      if (!g_winHttp.QueryOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, &size))
-        return OptionFailed();
-      securityFlags |= kIgnoreCertificateErrors;
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags, sizeof securityFlags))
-        return OptionFailed();
-      LogDebug("InternetSendRequestEx :  The request is updated with the internet option security flags. \n");
-    }
-    if (useProxy && proxyUser && std::wcslen(proxyUser) > 1) {
-      if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(proxyUser),
-                               static_cast<DWORD>(std::wcslen(proxyUser))))
-        return OptionFailed();
-      if (proxyPassword && std::wcslen(proxyPassword) > 1 &&
-          !g_winHttp.SetOption(handles.request, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(proxyPassword),
-                               static_cast<DWORD>(std::wcslen(proxyPassword))))
-        return OptionFailed();
-    }
-    return 0;
-  }
-
-  static int32_t OptionFailed() {
-    const int32_t code = LastCode();
-    LogError("InternetSendRequestEx :  Error in WinHttpSetOption --> %d \n", code);
-    return code;
-  }
-
-  // Replaces the request after a refused send or answer. 0, or the code of a
-  // failed open (connection and session are then closed).
-  int32_t Restart() {
-    CloseLogged(handles.request, "hRequest");
-    handles.request = OpenPost(handles.connection, objectPath, requestFlags);
-    if (!handles.request) {
-      const int32_t code = LastCode();
-      handles.request = kNoHandle;
-      LogError("InternetSendRequestEx :  Error in WinHttpOpenRequest --> %d \n", code);
-      HttpGetLastError(code);
-      CloseLogged(handles.connection, "hConnect");
-      CloseLogged(handles.session, "hSession");
-      return code;
-    }
-    return 0;
-  }
-
-  // Sends until a response arrives (or five attempts are used); then reads
-  // the status and, when wanted, the answer.
-  int32_t Exchange() {
-    bool restartUsed = false;
-    for (;;) {
-      if (int32_t code = Prepare()) return code;
-      bool restart = false;
-      bool received = false;
-      for (int attempt = 0; attempt <= kLastAttempt && !received && !restart;) {
-        if (requestType == SEND_DATA_TIMED) {
-          DWORD timeout = static_cast<DWORD>(gv_httpRequestTimeout);
-          if (!g_winHttp.SetOption(handles.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout))
-            LogError("InternetSendRequestEx :  Error in WinHttpSetOption before send request--> %d \n", LastCode());
-        }
-        if (requestType == SEND_FORM_DATA) {
-          // Replaced rather than added, so that a resend on the same request
-          // does not carry the content type twice.
-          if (!g_winHttp.AddRequestHeaders(handles.request, L"Content-Type: multipart/form-data",
-                                           static_cast<DWORD>(-1),
-                                           WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
-            LogError("InternetSendRequestEx :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n",
-                     LastCode());
-        }
-        if (!g_winHttp.SendRequest(handles.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body),
-                                   bodyLength, bodyLength, 0)) {
-          const int32_t code = LastCode();
-          if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_OPERATION_CANCELLED) {
-            LogInfo("InternetSendRequestEx : Going to close the request handle and going to resending the data to "
-                    "the server %ls \n",
-                    serverAddress);
-            if (!restartUsed) {
-              restartUsed = true;
-              restart = true;
-              continue;
-            }
-          }
-          LogError("InternetSendRequestEx :  Error in WinHttpSendRequest -> %d \n", code);
-          HttpGetLastError(code);
-          return code;
-        }
-        if (g_winHttp.ReceiveResponse(handles.request, nullptr)) {
-          received = true;
-          continue;
-        }
-        const int32_t code = LastCode();
-        ++attempt;
-        if (code == ERROR_WINHTTP_RESEND_REQUEST) {
-          LogInfo("InternetSendRequestEx : Resending the data to the server %ls \n", serverAddress);
-          g_winHttp.Sleep(kResendPauseMs);
-        } else if (code == ERROR_WINHTTP_LOGIN_FAILURE || code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
-          LogInfo("InternetSendRequestEx : Going to close the request handle and going to resending the data to "
-                  "the server %ls,as the error code received is %d \n",
-                  serverAddress, code);
-          if (!restartUsed) {
-            restartUsed = true;
-            restart = true;
-          }
-        } else {
-          LogInfo("InternetSendRequestEx :  Error - WinHttpReceiveResponse --> %d \n", code);
-          HttpGetLastError(code);
-          return code;
-        }
-      }
-      if (!restart) break;
-      if (int32_t code = Restart()) return code;
-    }
-    return Response();
-  }
-
-  int32_t Response() { return ReadUploadResponse("InternetSendRequestEx", handles, serverAddress, outData); }
-};
-
-}  // namespace
 
 int32_t ReadUploadResponse(const char* routine, RequestHandles& handles, const wchar_t* serverAddress,
                            OptText* outData) {
@@ -258,6 +84,77 @@ int32_t ReadUploadResponse(const char* routine, RequestHandles& handles, const w
   return 0;
 }
 
+// ---------------------------------------------------------------------------
+// PostExchange: the steps both uploads share.
+
+int32_t PostExchange::Open(const wchar_t* proxyServer, const wchar_t* proxyBypass, int32_t port,
+                           bool proxyNameAtInfo) {
+  const ConnectionTarget target{s_.routine,  s_.useProxy,      s_.https, proxyServer,
+                                proxyBypass, s_.serverAddress, port,     proxyNameAtInfo};
+  if (const int32_t code =
+          OpenConnection(target, handles_, requestFlags_, [this](HINTERNET& h) { Close(h, "hSession"); }))
+    return code;
+  return OpenRequestOrClose();
+}
+
+// A fresh POST request on the open connection. 0, or the code of a failed
+// open (connection and session are then closed).
+int32_t PostExchange::OpenRequestOrClose() {
+  LPCWSTR anyType[] = {L"*/*", nullptr};
+  handles_.request = g_winHttp.OpenRequest(handles_.connection, L"POST", s_.objectPath, nullptr, WINHTTP_NO_REFERER,
+                                           s_.anyAcceptType ? anyType : WINHTTP_DEFAULT_ACCEPT_TYPES, requestFlags_);
+  if (handles_.request) return 0;
+  const int32_t code = LastCode();
+  handles_.request = kNoHandle;
+  LogError("%s :  Error in WinHttpOpenRequest --> %d \n", s_.routine, code);
+  HttpGetLastError(code);
+  Close(handles_.connection, "hConnect");
+  Close(handles_.session, "hSession");
+  return code;
+}
+
+// Headers and options of a fresh request; 0 or the code of a failed option.
+int32_t PostExchange::Prepare() {
+  AddConnectionHeader(s_.routine, handles_.request, s_.keepAlive);
+  const RequestOptions options{s_.routine,   s_.timed,         s_.https,
+                               s_.useProxy,  s_.proxyUser,     s_.proxyPassword,
+                               s_.explainOptionFailure};
+  return SetRequestOptions(options, handles_.request);
+}
+
+// Replaces the request after a refused send or answer; session and
+// connection stay.
+int32_t PostExchange::Restart() {
+  Close(handles_.request, "hRequest");
+  return OpenRequestOrClose();
+}
+
+// Sends until a response arrives (or five attempts are used); then reads
+// the status and, when wanted, the answer.
+int32_t PostExchange::Exchange() {
+  bool restartUsed = false;
+  for (;;) {
+    if (const int32_t code = Prepare()) return code;
+    bool restart = false;
+    int32_t lastReceiveError = 0;
+    int32_t result = 0;
+    if (!SendWithResends(s_.routine, handles_.request, s_.serverAddress, sendBody_, restartUsed, restart,
+                         lastReceiveError, result))
+      return result;
+    if (!restart) break;
+    if (const int32_t code = Restart()) return code;
+  }
+  return ReadUploadResponse(s_.routine, handles_, s_.serverAddress, s_.outData);
+}
+
+int32_t PostExchange::ExchangeAndClose() {
+  const int32_t result = Exchange();
+  Close(handles_.request, "hRequest");
+  Close(handles_.connection, "hConnect");
+  Close(handles_.session, "hSession");
+  return result;
+}
+
 int32_t InternetSendRequestEx(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
                               const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                               const wchar_t* proxyPassword, const wchar_t* objectPath, const char* body,
@@ -277,52 +174,35 @@ int32_t InternetSendRequestEx(bool useProxy, const char* protocol, const wchar_t
   if (requestType == SEND_FORM_DATA && postSize > 0 && static_cast<size_t>(postSize) < textLength)
     length = static_cast<size_t>(postSize);
   LogDebug("InternetSendRequestEx : dwPostSize: %d \n", static_cast<int>(length));
+  const DWORD bodyLength = static_cast<DWORD>(length);
 
-  Upload up{useProxy,   IsHttpsProtocol(protocol), serverAddress, proxyUser, proxyPassword, objectPath, body,
-            static_cast<DWORD>(length), outData, requestType, keepAlive, kRequestFlagRefresh, RequestHandles{}};
-
-  if (useProxy) {
-    LogInfo("InternetSendRequestEx : Proxy Server Name : %ls \n", proxyServer);
-    up.handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxyServer, proxyBypass, 0);
-  } else {
-    up.handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                        WINHTTP_NO_PROXY_BYPASS, 0);
-  }
-  if (!up.handles.session) {
-    const int32_t code = LastCode();
-    LogError("InternetSendRequestEx :  Error in WinHttpOpen --> %d \n", code);
-    HttpGetLastError(code);
-    return code;
-  }
-  if (up.https) {
-    SetSecureProtocols(up.handles.session);
-    up.requestFlags |= kRequestFlagSecure;
-  }
-  up.handles.connection = g_winHttp.Connect(up.handles.session, serverAddress, static_cast<INTERNET_PORT>(port), 0);
-  if (!up.handles.connection) {
-    const int32_t code = LastCode();
-    up.handles.connection = kNoHandle;
-    LogError("InternetSendRequestEx :  Error in WinHttpConnect --> %d \n", code);
-    HttpGetLastError(code);
-    CloseLogged(up.handles.session, "hSession");
-    return code;
-  }
-  up.handles.request = OpenPost(up.handles.connection, objectPath, up.requestFlags);
-  if (!up.handles.request) {
-    const int32_t code = LastCode();
-    up.handles.request = kNoHandle;
-    LogError("InternetSendRequestEx :  Error in WinHttpOpenRequest --> %d \n", code);
-    HttpGetLastError(code);
-    CloseLogged(up.handles.connection, "hConnect");
-    CloseLogged(up.handles.session, "hSession");
-    return code;
-  }
-
-  const int32_t result = up.Exchange();
-
-  CloseLogged(up.handles.request, "hRequest");
-  CloseLogged(up.handles.connection, "hConnect");
-  CloseLogged(up.handles.session, "hSession");
+  auto sendBody = [=](HINTERNET request, int32_t& code) {
+    if (requestType == SEND_DATA_TIMED) {
+      DWORD timeout = static_cast<DWORD>(gv_httpRequestTimeout);
+      if (!g_winHttp.SetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout))
+        LogError("InternetSendRequestEx :  Error in WinHttpSetOption before send request--> %d \n", LastCode());
+    }
+    if (requestType == SEND_FORM_DATA) {
+      // Replaced rather than added, so that a resend on the same request
+      // does not carry the content type twice.
+      if (!g_winHttp.AddRequestHeaders(request, L"Content-Type: multipart/form-data", static_cast<DWORD>(-1),
+                                       WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+        LogError("InternetSendRequestEx :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n", LastCode());
+    }
+    if (!g_winHttp.SendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body), bodyLength,
+                               bodyLength, 0)) {
+      code = LastCode();
+      return SendOutcome::kSendFailed;
+    }
+    return SendOutcome::kSent;
+  };
+  PostExchange::Settings settings{"InternetSendRequestEx", useProxy, IsHttpsProtocol(protocol), serverAddress,
+                                  proxyUser, proxyPassword, objectPath, outData};
+  settings.keepAlive = keepAlive;
+  settings.timed = requestType == SEND_DATA_TIMED;
+  PostExchange up(settings, sendBody);
+  if (const int32_t code = up.Open(proxyServer, proxyBypass, port, true)) return code;
+  const int32_t result = up.ExchangeAndClose();
   LogDebug("@@@@@@@@ End Of InternetSendRequestEx Method @@@@@@@@ \n");
   return result;
 }
