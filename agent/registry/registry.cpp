@@ -71,17 +71,23 @@ int32_t ReadNarrowValue(HKEY root, const char* subKey, const char* valueName, RE
       LogError("ReadRegSZEx: Error while opening registry key for serverName %d \n", static_cast<int>(rc));
     return rc;
   }
-  DWORD size = 0;
-  rc = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size);
-  if (rc != ERROR_SUCCESS) {
+  // Most values fit a first guess, which saves asking for the size first (each
+  // registry call is a round trip to the registry's keeper). Five spare zero
+  // bytes terminate any text, stored with a terminator or not.
+  constexpr DWORD kFirstGuess = 512;
+  std::vector<char> buffer(kFirstGuess + 5, '\0');
+  DWORD read = kFirstGuess;
+  rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
+  if (rc == ERROR_MORE_DATA) {
+    const DWORD size = read;
+    buffer.assign(static_cast<size_t>(size) + 5, '\0');
+    read = size;
+    rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
+  } else if (rc != ERROR_SUCCESS) {
     CloseKey(key);
     return rc;
   }
-  // Five spare zero bytes terminate any text, stored with a terminator or not.
-  std::vector<char> buffer(static_cast<size_t>(size) + 5, '\0');
   out.emplace();
-  DWORD read = size;
-  rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
   if (rc != ERROR_SUCCESS) {
     if (reader == Reader::kReadRegSZ)
       LogError("ReadRegSZ: Error while reading DWORD value! %d \n", static_cast<int>(rc));

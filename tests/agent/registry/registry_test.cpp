@@ -226,6 +226,13 @@ TEST_F(RegistryTest, ReadRegSZReadsWholeValues) {
   ASSERT_TRUE(out);
   EXPECT_EQ(out->size(), big.size());
   EXPECT_TRUE(*out == big);
+  // Around the size of the first read: filling it exactly, and one byte more.
+  for (size_t length : {size_t{510}, size_t{511}, size_t{512}, size_t{513}}) {
+    const std::string text(length, 'e');
+    ASSERT_TRUE(reg_.SetString(RegView::k32, key_, "Edge", text));
+    EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, key_.c_str(), "Edge", out), 0);
+    EXPECT_EQ(out, text) << length;
+  }
   // Other types come as their bytes up to the first zero byte.
   EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, key_.c_str(), "Dword", out), 0);
   EXPECT_EQ(out, "ABC");
