@@ -42,6 +42,8 @@ bold "Starting the management server (nginx on loopback)"
 bash "$servers" start "$state" 2>/dev/null
 # shellcheck disable=SC1091
 . "$state/servers.env"
+# What the server saw is shown for this run only (nginx appends to its log).
+: >"$state/nginx-access.log"
 archive=jre-8u202-windows-x64.zip
 mkdir -p "$state/docroot/store"
 cp "$build/e2e-data/java-deps.zip" "$state/docroot/store/$archive"
