@@ -82,20 +82,6 @@ Patch Java7Update80x64() {
   return p;
 }
 
-std::string ExeFolder() {
-  std::string path(32768, '\0');
-  DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
-  return path.substr(0, path.rfind('\\'));
-}
-
-std::string WindowsFolder() {
-  UINT n = GetWindowsDirectoryA(nullptr, 0);
-  std::string folder(n, '\0');
-  folder.resize(GetWindowsDirectoryA(folder.data(), n));
-  return folder;
-}
-
 std::string StagingFolder() {
   return WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
 }

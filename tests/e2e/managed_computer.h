@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/win_registry.h"
+#include "tests/support/win_system.h"
 
 namespace twe2e {
 
@@ -71,9 +72,8 @@ struct RunResult {
   std::string commandLine;   // what was passed to CreateProcess
 };
 
-// The folder of the running test program (no trailing backslash).
-std::string ExeFolder();
-std::string WindowsFolder();
+using twtest::ExeFolder;
+using twtest::WindowsFolder;
 // "<Windows>\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle".
 std::string StagingFolder();
 // "<build>\\e2e-data\\<name>": the dependency archive and its unpacked tree.

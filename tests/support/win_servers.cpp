@@ -6,6 +6,8 @@
 
 #include "tests/support/win_servers.h"
 
+#include "tests/support/win_system.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -24,20 +26,6 @@ std::string EnvVar(const char* name) {
   n = GetEnvironmentVariableA(name, value.data(), n);
   value.resize(n);
   return value;
-}
-
-std::string ExeFolder() {
-  std::vector<char> buf(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) return {};
-    if (n < buf.size()) {
-      std::string path(buf.data(), n);
-      size_t slash = path.find_last_of("\\/");
-      return slash == std::string::npos ? std::string() : path.substr(0, slash);
-    }
-    buf.resize(buf.size() * 2);
-  }
 }
 
 // True when something accepts a TCP connection on 127.0.0.1:port within 3 s.
@@ -75,7 +63,7 @@ TestServerInfo ReadTestServers(const std::string& envFile) {
   if (fromVariable) {
     if (path[0] == '/') path = UnixToWinePath(path);
   } else {
-    path = ExeFolder() + "\\http-servers\\servers.env";
+    path = twtest::ExeFolder() + "\\http-servers\\servers.env";
   }
   const std::string howToStart =
       " The HTTP test servers are not running. Run this test through ctest (it needs the fixture "

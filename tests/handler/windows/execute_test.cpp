@@ -11,18 +11,14 @@
 #include "handler/execute.h"
 #include "tests/agent/util/logcheck.h"
 #include "tests/support/scratch.h"
+#include "tests/support/win_system.h"
 
 using twtest::HasLine;
 using twtest::LogCapture;
 
 namespace {
 
-std::string ExeFolder() {
-  std::string path(32768, '\0');
-  DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
-  return path.substr(0, path.rfind('\\'));
-}
+using twtest::ExeFolder;
 
 // The helper program with the given steps (see test_child.cpp).
 std::string Child(const std::string& steps) {

@@ -10,20 +10,14 @@
 #include "handler/staging.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"
+#include "tests/support/win_system.h"
 
 namespace {
 
-std::string ExeFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p = path;
-  return p.substr(0, p.find_last_of('\\'));
-}
+using twtest::ExeFolder;
 
 std::string StagingFolder() {
-  char windows[MAX_PATH] = {};
-  GetWindowsDirectoryA(windows, MAX_PATH);
-  return std::string(windows) + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
+  return twtest::WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
 }
 
 class StagingTest : public ::testing::Test {

@@ -18,6 +18,7 @@
 #include "tests/agent/util/logcheck.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_registry.h"
+#include "tests/support/win_system.h"
 
 using testing::UnorderedElementsAre;
 using twtest::HasLine;
@@ -26,6 +27,9 @@ using twtest::RegistrySandbox;
 using twtest::RegView;
 
 namespace {
+
+using twtest::ExeFolder;
+using twtest::WindowsFolder;
 
 // The packages of tests/handler/windows/CMakeLists.txt.
 struct Package {
@@ -47,19 +51,6 @@ const std::string kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Un
 
 std::string EntryPath(const std::string& key) { return kUninstall + "\\" + key; }
 RegView ViewOf(const Package& p) { return p.x64 ? RegView::k64 : RegView::k32; }
-
-std::string ExeFolder() {
-  std::string path(32768, '\0');
-  DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
-  return path.substr(0, path.rfind('\\'));
-}
-
-std::string WindowsFolder() {
-  char dir[MAX_PATH + 1];
-  UINT n = GetWindowsDirectoryA(dir, sizeof dir);
-  return std::string(dir, n);
-}
 
 // Runs a command line and gives its exit code (or -1 when it does not start).
 int RunAndWait(const std::string& commandLine) {

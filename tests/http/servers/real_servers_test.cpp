@@ -2,7 +2,6 @@
 // over HTTP and HTTPS, its ranges and pre-compressed answers, and tinyproxy's
 // authentication; and that a missing fixture is reported at once.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "tests/http/servers/winhttp_client.h"
 #include "tests/support/scratch.h"
@@ -12,32 +11,8 @@
 namespace {
 
 using twtest::ClientRequest;
-
-ClientRequest Get(const std::wstring& path, const std::wstring& headers = L"") {
-  ClientRequest rq;
-  rq.path = path;
-  rq.headers = headers;
-  return rq;
-}
-
-std::optional<std::string> Gunzip(const std::string& in) {
-  z_stream zs{};
-  if (inflateInit2(&zs, 31) != Z_OK) return std::nullopt;
-  std::string out;
-  char buf[8192];
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  int rc;
-  do {
-    zs.next_out = reinterpret_cast<Bytef*>(buf);
-    zs.avail_out = sizeof buf;
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(buf, sizeof buf - zs.avail_out);
-  } while (rc == Z_OK);
-  inflateEnd(&zs);
-  if (rc != Z_STREAM_END) return std::nullopt;
-  return out;
-}
+using twtest::Get;
+using twtest::Gunzip;
 
 TEST(RealServers, NginxOverHttpAndHttps) {
   TW_REQUIRE_TEST_SERVERS(srv);

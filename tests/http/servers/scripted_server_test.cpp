@@ -2,7 +2,6 @@
 // tests script (status, lengths, ranges, HEAD, gzip, stalls, early close,
 // sequences, keep-alive) and the request records they assert on.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "tests/http/servers/winhttp_client.h"
 #include "tests/support/win_http_server.h"
@@ -10,38 +9,13 @@
 namespace {
 
 using twtest::ClientRequest;
+using twtest::Get;
+using twtest::Gunzip;
 using twtest::Response;
 using twtest::ScriptedServer;
 
-ClientRequest Get(const std::wstring& path, const std::wstring& headers = L"") {
-  ClientRequest rq;
-  rq.path = path;
-  rq.headers = headers;
-  return rq;
-}
-
 twtest::ClientAnswer Call(const ScriptedServer& server, const ClientRequest& rq) {
   return twtest::Fetch(ScriptedServer::Host(), server.Port(), rq);
-}
-
-// Inflates a gzip stream; nullopt when it is not a valid one.
-std::optional<std::string> Gunzip(const std::string& in) {
-  z_stream zs{};
-  if (inflateInit2(&zs, 31) != Z_OK) return std::nullopt;
-  std::string out;
-  char buf[4096];
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  int rc;
-  do {
-    zs.next_out = reinterpret_cast<Bytef*>(buf);
-    zs.avail_out = sizeof buf;
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(buf, sizeof buf - zs.avail_out);
-  } while (rc == Z_OK);
-  inflateEnd(&zs);
-  if (rc != Z_STREAM_END) return std::nullopt;
-  return out;
 }
 
 // A receive time-out: Windows reports ERROR_WINHTTP_TIMEOUT (12002); Wine 8

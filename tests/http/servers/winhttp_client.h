@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <zlib.h>
+
+#include <optional>
 #include <string>
 
 namespace twtest {
@@ -142,6 +145,34 @@ class Client {
 inline ClientAnswer Fetch(const std::wstring& host, int port, const ClientRequest& rq) {
   Client c(rq.proxy);
   return c.Send(host, port, rq);
+}
+
+// A GET of `path` with extra header lines.
+inline ClientRequest Get(const std::wstring& path, const std::wstring& headers = L"") {
+  ClientRequest rq;
+  rq.path = path;
+  rq.headers = headers;
+  return rq;
+}
+
+// Inflates a gzip stream; nullopt when it is not a valid one.
+inline std::optional<std::string> Gunzip(const std::string& in) {
+  z_stream zs{};
+  if (inflateInit2(&zs, 31) != Z_OK) return std::nullopt;
+  std::string out;
+  char buf[8192];
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  zs.avail_in = static_cast<uInt>(in.size());
+  int rc;
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(buf);
+    zs.avail_out = sizeof buf;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(buf, sizeof buf - zs.avail_out);
+  } while (rc == Z_OK);
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END) return std::nullopt;
+  return out;
 }
 
 }  // namespace twtest
