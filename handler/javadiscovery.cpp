@@ -57,8 +57,9 @@ std::string InstallHome(const char* keyBase) {
   const std::string path = std::string(keyBase) + TextOrNull(o.productVersion);
   const REGSAM access = Contains(o.productName, "x64") ? (KEY_QUERY_VALUE | KEY_WOW64_64KEY) : KEY_QUERY_VALUE;
 
+  // The version comes from the command line: system code page.
   std::wstring widePath;
-  if (!ChangeToWideStr(path.c_str(), widePath)) return std::string();
+  if (!SystemCodePageToWide(path.c_str(), widePath)) return std::string();
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, RegistryAccess(access), &key) != ERROR_SUCCESS)
     return std::string();
@@ -133,7 +134,11 @@ void RecordJavaInstallPaths() {
     else
       LogError("Failed to add JDK install Path to the registry. error code : %d\n", static_cast<int>(rc));
     if (o.javaFileName) {
-      rc = writeValue(software, "Orvanta", "FileName", o.javaFileName->c_str(), REG_SZ);
+      // writeValue takes UTF-8; the command line gave the system code page.
+      std::string fileName;
+      rc = SystemCodePageToUtf8(o.javaFileName->c_str(), fileName)
+               ? writeValue(software, "Orvanta", "FileName", fileName.c_str(), REG_SZ)
+               : 13;
       if (rc == 0)
         LogInfo("File name added.\n");
       else
@@ -150,8 +155,9 @@ int32_t CreateDetectionKey() {
   LogDebug("addRegistryKey: Inside addRegistryKey method ...... \n");
   if (g_runOptions.calledFromSoftwareDeployment) return 0;
   // Through the UTF-16 interface: product names of any length and alphabet.
+  // The name comes from the command line: system code page.
   std::wstring widePath;
-  if (!ChangeToWideStr(path.c_str(), widePath)) return 13;
+  if (!SystemCodePageToWide(path.c_str(), widePath)) return 13;
   HKEY key = nullptr;
   LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             RegistryAccess(KEY_ALL_ACCESS), nullptr, &key, nullptr);
@@ -170,7 +176,7 @@ int32_t ClearDetectionKey() {
   }
   // The same UTF-16 path as the key was created with, in the same view.
   std::wstring widePath;
-  if (!ChangeToWideStr(DetectionKeyPath().c_str(), widePath)) return 0;
+  if (!SystemCodePageToWide(DetectionKeyPath().c_str(), widePath)) return 0;
   HKEY key = nullptr;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, RegistryAccess(KEY_ALL_ACCESS), &key);
   if (rc != ERROR_SUCCESS) return 0;

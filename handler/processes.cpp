@@ -20,8 +20,9 @@ int32_t javaInUse = 0;
 
 namespace {
 
-// Checked in this order.
-constexpr const char* kBrowsers[] = {"iexplorer.exe", "chrome.exe", "firefox.exe"};
+// Checked in this order. Internet Explorer's image is "iexplore.exe"; the
+// longer name is kept for whatever else the agent has known by it.
+constexpr const char* kBrowsers[] = {"iexplorer.exe", "iexplore.exe", "chrome.exe", "firefox.exe"};
 
 // Image names agree when their first 15 characters do.
 constexpr size_t kNameCompareLength = 15;
@@ -162,7 +163,8 @@ HRESULT ConnectWMINamespace() {
 
 HRESULT CheckForJavaRelatedProceses() {
   std::wstring home;
-  if (szJavaHome) ChangeUtf8ToWideStr(szJavaHome->c_str(), home);
+  // Read through the narrow ("A") registry reader: system code page.
+  if (szJavaHome) SystemCodePageToWide(szJavaHome->c_str(), home);
   if (!g_wmiServices) {
     LogError("CheckForJavaRelatedProceses : WMI Connection failed. So ignoring WMI checks\n");
     return 0;

@@ -71,11 +71,30 @@ class RedirectionOff {
   HMODULE shlwapi_ = nullptr;
 };
 
+// The extraction command. The tool's path is quoted: unquoted, an install
+// folder with blanks ("C:\\Program Files (x86)\\...") would make CreateProcess
+// try "C:\\Program.exe" first.
+std::string ExtractionCommand(const std::string& installDir, const std::string& archive) {
+  return "\"" + installDir + "bin\\7za.exe\" x -y \"" + archive + "\" oracle";
+}
+
+// Removes the oracle folder an earlier patch left where the archive is
+// extracted, so that only this patch's files are staged. 0, or the error that
+// kept it in place.
+int32_t RemoveEarlierExtraction(const std::string& extracted) {
+  if (!PathExists(extracted.c_str())) return 0;
+  int shell = 0;
+  const int32_t failure = ShellDeleteFolder(extracted.c_str(), &shell);
+  return ShellDeleted(shell, extracted.c_str()) ? 0 : (failure != 0 ? failure : shell);
+}
+
 // Extracts the archive's oracle folder and copies it into the staging folder.
-// The extraction's result; the staging goes on whatever it is. A failed copy
-// after a good extraction is returned instead, so the agent never installs
-// from a half-staged folder.
-int32_t ExtractAndStage(const std::string& command, const std::string& workingFolder, const std::string& sourceBase) {
+// The extraction's result; the staging goes on whatever it is. A failure to
+// clear an earlier extraction (`earlierFailure`) or a failed copy after a good
+// extraction is returned instead, so the agent never installs from a stale or
+// half-staged folder.
+int32_t ExtractAndStage(const std::string& command, const std::string& workingFolder, const std::string& sourceBase,
+                        int32_t earlierFailure = 0) {
   LogInfo("extractCmd : %s  \n", command.c_str());
   std::string remark;
   int32_t result = runInstaller(workingFolder.c_str(), command.c_str(), remark, kInstallerMinutes, 0);
@@ -95,19 +114,19 @@ int32_t ExtractAndStage(const std::string& command, const std::string& workingFo
     RedirectionOff redirection;
     TWDeleteFolder(staging.c_str());
     Sleep(2000);
-    ShellDelete(staging.c_str());
-    DWORD e = GetLastError();
-    LogInfo("Error code : %d\n", static_cast<int>(e));
-    if (e != 0)
+    const int shell = ShellDelete(staging.c_str());
+    LogInfo("Error code : %d\n", shell);
+    if (ShellDeleted(shell, staging.c_str()))
       LogInfo("Sucessfully removed the directory : %s\n", staging.c_str());
     else
-      LogError("Failed to remove the directory : %s with error %d \n", staging.c_str(),
-               static_cast<int>(GetLastError()));
+      LogError("Failed to remove the directory : %s with error %d \n", staging.c_str(), shell);
     walk = TWCopyFolder(source.c_str(), staging.c_str(), &copyFailure);
   }
   LogInfo("Proceeding installation after copying...\n");
   if (result == 0) {
-    if (copyFailure != 0)
+    if (earlierFailure != 0)
+      result = earlierFailure;
+    else if (copyFailure != 0)
       result = copyFailure;
     else if (walk != ERROR_NO_MORE_FILES)
       result = walk;  // nothing could be read from the extracted folder
@@ -133,17 +152,16 @@ int32_t JavaPreInstaller() {
         LogInfo("\t Error occured while downloading the Patch : %s \n", archive.c_str());
         return -1;
       }
-      const std::string command = installDir + "bin\\7za.exe x -y \"" + archive + "\" oracle";
-      result = ExtractAndStage(command, patches, patches);
+      const int32_t cleared = RemoveEarlierExtraction(patches + "\\oracle");
+      result = ExtractAndStage(ExtractionCommand(installDir, archive), patches, patches, cleared);
     }
   } else {
     if (o.dependencyFileName) {
       LogInfo("dependencyFileName : %s \n", o.dependencyFileName->c_str());
       // The archive at the root of the current drive; extracted into, and
       // copied from, the current directory.
-      const std::string command = installDir + "bin\\7za.exe x -y \"\\" + *o.dependencyFileName + "\" oracle";
       const std::string current = CurrentFolder();
-      result = ExtractAndStage(command, current, current);
+      result = ExtractAndStage(ExtractionCommand(installDir, "\\" + *o.dependencyFileName), current, current);
     }
     const char* installer = o.patchName ? o.patchName->c_str() : nullptr;
     LogInfo("Cmd for installation : %s  \n", installer);

@@ -55,20 +55,6 @@ bool ContainsNoCase(const std::string& text, const char* part) {
   return false;
 }
 
-// Text in the system code page (what the "A" interfaces and the command line
-// give) to UTF-16.
-bool SystemCodePageToWide(const char* text, std::wstring& out) {
-  out.clear();
-  if (!text) return false;
-  const int needed = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (needed <= 0) return false;
-  std::wstring buf(static_cast<size_t>(needed), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, text, -1, buf.data(), needed) <= 0) return false;
-  buf.resize(static_cast<size_t>(needed) - 1);
-  out = std::move(buf);
-  return true;
-}
-
 // Wide copy of a setting for the WinHTTP calls; false when it is absent.
 bool SettingToWide(const OptText& setting, std::wstring& out) {
   out.clear();

@@ -57,6 +57,10 @@ int32_t ChoosePort(const OptText& protocol, int32_t plain, const OptText& secure
   return secureText ? TextToInt(*secureText) : plain + 363;
 }
 
+// What the log shows of a password: never the password, nor its stored
+// Base64 form (anyone can decode it), only whether there is one.
+const char* Masked(const OptText& password) { return password && !password->empty() ? "********" : ""; }
+
 void ReadProxyDetails() {
   if (EnsureCryptoKeys())
     LogDebug("Cryptographic client Ok\r\n");
@@ -66,15 +70,15 @@ void ReadProxyDetails() {
   ReadText(kAgentKeyPath, "ProxyUserName", gv_proxyUserName);
   OptText stored;
   ReadText(kAgentKeyPath, "ProxyPassword", stored);
-  LogDebug("Password from registry: %s\n", TextOrNull(stored));
+  LogDebug("Password from registry: %s\n", Masked(stored));
   ReadText(kAgentKeyPath, "ProxyServerName", gv_proxyServerName);
   gv_proxyByPass = "<local>";
   ReadText(kAgentKeyPath, "ProxyByPass", gv_proxyByPass);
-  LogDebug("Encrypted password is: %s\n", TextOrNull(stored));
+  LogDebug("Encrypted password is: %s\n", Masked(stored));
   std::string password;
   DecodeBase64(TextOrNull(stored), password);
   gv_proxyPassword = password;
-  LogDebug("Decrypted password is: %s\n", gv_proxyPassword->c_str());
+  LogDebug("Decrypted password is: %s\n", Masked(gv_proxyPassword));
   LogInfo("*********************************************************** \n");
   LogInfo("Proxy Server Name -> %s \n", TextOrNull(gv_proxyServerName));
   LogInfo("Proxy UserName    -> %s \n", TextOrNull(gv_proxyUserName));
@@ -286,7 +290,7 @@ int32_t InitializeAgentDetails() {
     LogError("InitializeAgentDetails : Error while fetching product Code from registry! \n");
     return 13;
   }
-  if (ReadText(key, "TWAgentInstallDir", gv_agentInstallDir) != 0) return 13;
+  if (ReadAgentInstallDir(gv_agentInstallDir) != 0) return 13;
 
   if (ReadText(key, "RemoteOfficeName", gv_remoteOfficeName) != 0)
     LogError("InitializeAgentDetails : Error while fetching branch office Name from registry! \n");

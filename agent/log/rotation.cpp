@@ -262,7 +262,7 @@ int32_t RotateSpecificLogs(const char* folder, const char* nameList, int32_t bac
     folderText = folder;
   } else {
     std::optional<std::string> installDir;
-    const int32_t rc = ReadRegSZ(HKEY_LOCAL_MACHINE, kAgentKeyPath, "TWAgentInstallDir", installDir);
+    const int32_t rc = ReadAgentInstallDir(installDir);
     if (rc != 0 || !installDir) {
       const int32_t err = rc != 0 ? rc : ERROR_FILE_NOT_FOUND;
       WriteToStdout(FormatText("RotateSpecificLogs : Unable to get the agent installed directory %d \n", err));

@@ -369,6 +369,13 @@ int32_t DeleteRegistryTree(HKEY root, const char* subKey) {
   return DeleteTreeIn(root, subKey, view) ? 1 : 0;
 }
 
-int32_t LoadAgentInstallDir() {
-  return ReadRegSZ(HKEY_LOCAL_MACHINE, kAgentKeyPath, "TWAgentInstallDir", gv_agentInstallDir);
+int32_t ReadAgentInstallDir(std::optional<std::string>& out) {
+  std::optional<std::string> folder;
+  const int32_t rc = ReadRegSZ(HKEY_LOCAL_MACHINE, kAgentKeyPath, "TWAgentInstallDir", folder);
+  if (rc != 0 || !folder) return rc;
+  if (!folder->empty() && folder->back() != '\\') folder->push_back('\\');
+  out = std::move(folder);
+  return 0;
 }
+
+int32_t LoadAgentInstallDir() { return ReadAgentInstallDir(gv_agentInstallDir); }

@@ -36,8 +36,13 @@ int32_t ReadRegSZ64(HKEY root, const char* subKey, const char* valueName, std::o
 // 1 when the key and everything below it were deleted, else 0.
 int32_t DeleteRegistryTree(HKEY root, const char* subKey);
 
-// Reads "TWAgentInstallDir" of the agent key into gv_agentInstallDir; returns
-// the registry's error code.
+// The one reader of "TWAgentInstallDir" of the agent key: on success `out`
+// holds the folder ending with a backslash (added when the stored text lacks
+// it), so "logs", "bin\\7za.exe" and "patches" can be appended; on failure
+// `out` is untouched. The registry's error code.
+int32_t ReadAgentInstallDir(std::optional<std::string>& out);
+// Reads the install folder into gv_agentInstallDir; returns the registry's
+// error code.
 int32_t LoadAgentInstallDir();
 
 class RegistryKey {

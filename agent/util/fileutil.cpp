@@ -74,11 +74,16 @@ int ShellDelete(const char* path) {
   return SHFileOperationA(&op);
 }
 
-int32_t ShellDeleteFolder(const char* folder) {
+bool PathExists(const char* path) { return path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool ShellDeleted(int shellResult, const char* path) { return shellResult == 0 || !PathExists(path); }
+
+int32_t ShellDeleteFolder(const char* folder, int* shellResult) {
   if (!folder || !*folder) return ERROR_INVALID_DATA;
   LogInfo("TWDeleteFolder : Going to start deletion of %s folder \n", folder);
   int shell = ShellDelete(folder);
   DWORD err = GetLastError();
+  if (shellResult) *shellResult = shell;
   if (shell == 0) {
     LogInfo("Successfully deleted .. %s \n", folder);
     // Callers read the thread's error after the delete: keep the shell's, not the log's.
@@ -132,13 +137,12 @@ int32_t TWDeleteFolder(const char* folder) {
   for (int round = 0; round < 2; ++round) {
     LogInfo("TWDeleteFolder : Cleaning up\n");
     find.Close();
-    ShellDeleteFolder(folder);
-    DWORD e = GetLastError();
-    LogInfo("Error code : %d\n", static_cast<int>(e));
-    // The thread's error after the shell delete decides: not 0 counts as deleted.
-    if (e != 0) break;
+    int shell = 0;
+    const int32_t failure = ShellDeleteFolder(folder, &shell);
+    LogInfo("Error code : %d\n", shell);
+    if (ShellDeleted(shell, folder)) break;
     LogInfo("TWDeleteFolder : Unable to Delete %ls directory\n", wideFolder.c_str());
-    result = static_cast<int32_t>(GetLastError());
+    result = failure;
     LogErrorCode(result);
     if (result == ERROR_ACCESS_DENIED) {
       DWORD attributes = GetFileAttributesA(folder);
@@ -192,7 +196,8 @@ int32_t TWCopyFolder(const char* source, const char* destination, int32_t* first
       if (IsFolder(entry)) {
         if (!IsDotEntry(entry.cFileName)) {
           LogInfo("TWCopyFolder : Recursive going to create\n");
-          TWCopyFolder(sourcePath.c_str(), destinationPath.c_str(), firstFailure);
+          const int32_t walked = TWCopyFolder(sourcePath.c_str(), destinationPath.c_str(), firstFailure);
+          if (walked != ERROR_NO_MORE_FILES && firstFailure && *firstFailure == 0) *firstFailure = walked;
         }
       } else {
         const int32_t copied = TWCopyFile(destinationPath.c_str(), sourcePath.c_str());

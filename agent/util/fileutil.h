@@ -12,12 +12,18 @@ int32_t TWDeleteFolder(const char* folder);
 // undo): the shell's own result, the thread's error as the shell left it.
 int ShellDelete(const char* path);
 // Shell delete of a folder with its log lines. 0, or the Windows error of a
-// failed delete.
-int32_t ShellDeleteFolder(const char* folder);
+// failed delete; `shellResult`, when given, receives the shell's own result.
+int32_t ShellDeleteFolder(const char* folder, int* shellResult = nullptr);
+// True when a file or folder exists at the path.
+bool PathExists(const char* path);
+// A shell delete has succeeded when the shell says so or the path is gone
+// afterwards (an earlier step may have removed it already).
+bool ShellDeleted(int shellResult, const char* path);
 // Copies the files of a tree; folders come into being only through the files
 // copied into them. 18 (no more files) after a complete walk. A failed file
-// copy does not stop the walk; `firstFailure` (when given, preset to 0 by the
-// caller) receives the error of the first one.
+// copy or subfolder walk does not stop the walk; `firstFailure` (when given,
+// preset to 0 by the caller) receives the error of the first one anywhere in
+// the tree, so a half-copied tree is never taken for a whole one.
 int32_t TWCopyFolder(const char* source, const char* destination, int32_t* firstFailure = nullptr);
 // Copies one file over any existing destination, creating the destination's
 // folder first. Note the argument order: destination, then source.

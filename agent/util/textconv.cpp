@@ -10,17 +10,28 @@
 
 namespace {
 // Converts including the terminator, as the system conversion calls are asked to.
-bool Utf8ToWide(const char* text, std::wstring& out) {
+bool MultiByteToWide(UINT codePage, const char* text, std::wstring& out) {
   out.clear();
-  int needed = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  if (!text) return false;
+  int needed = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
   if (needed <= 0) return false;
   std::wstring buf(static_cast<size_t>(needed), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, 0, text, -1, buf.data(), needed) <= 0) return false;
+  if (MultiByteToWideChar(codePage, 0, text, -1, buf.data(), needed) <= 0) return false;
   buf.resize(static_cast<size_t>(needed) - 1);
   out = std::move(buf);
   return true;
 }
+
+bool Utf8ToWide(const char* text, std::wstring& out) { return MultiByteToWide(CP_UTF8, text, out); }
 }  // namespace
+
+bool SystemCodePageToWide(const char* text, std::wstring& out) { return MultiByteToWide(CP_ACP, text, out); }
+
+bool SystemCodePageToUtf8(const char* text, std::string& out) {
+  out.clear();
+  std::wstring wide;
+  return SystemCodePageToWide(text, wide) && ChangeWideToUtf8Str(wide.c_str(), out);
+}
 
 int ChangeToWideStr(const char* text, std::wstring& out) {
   out.clear();

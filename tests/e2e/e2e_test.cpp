@@ -71,12 +71,13 @@ class ProgramRun : public testing::Test {
     ASSERT_TRUE(server_.Ok()) << server_.Error();
     archive_ = twtest::ReadFile(twe2e::DataFile("java-deps.zip"));
     ASSERT_FALSE(archive_.empty()) << "no dependency archive at " << twe2e::DataFile("java-deps.zip");
-    pc_ = std::make_unique<ManagedComputer>(server_.Port(), Rate());
+    pc_ = std::make_unique<ManagedComputer>(server_.Port(), Rate(), InstallDir());
     ASSERT_EQ(pc_->Problem(), "");
   }
   void TearDown() override { pc_.reset(); }
 
   virtual std::string Rate() const { return "1024"; }
+  virtual std::string InstallDir() const { return ManagedComputer::kAgentDir; }
 
   // The management server offers the patch's dependency archive.
   void Serve(const Patch& patch) {
@@ -89,7 +90,7 @@ class ProgramRun : public testing::Test {
   // The stand-in installer placed as the patch's installer in the patches
   // folder; the command line software deployment gives as -p.
   std::string PlaceInstaller(const Patch& patch, const std::string& arguments = "/s INSTALL_SILENT=1 REBOOT=0") {
-    installer_ = std::string(ManagedComputer::kAgentDir) + "patches\\" + patch.patchName;
+    installer_ = pc_->AgentDir() + "patches\\" + patch.patchName;
     EXPECT_TRUE(CopyFileA((twe2e::ExeFolder() + "\\tw_e2e_installer.exe").c_str(), installer_.c_str(), FALSE));
     return installer_ + " " + arguments;
   }
@@ -112,9 +113,16 @@ class ProgramRun : public testing::Test {
     return r;
   }
 
+  // The extraction command the program logs for an ordinary run of `patch`:
+  // the tool's path quoted, since install folders often hold blanks.
+  std::string ExtractCommand(const Patch& patch) const {
+    return "\"" + pc_->AgentDir() + "bin\\7za.exe\" x -y \"" + pc_->AgentDir() + "\\patches\\" +
+           patch.dependencyFileName + "\" oracle";
+  }
+
   // A fresh log and installer record before the next run in the same test.
   void Forget() {
-    DeleteFileA(ManagedComputer::LogPath().c_str());
+    DeleteFileA(pc_->LogPath().c_str());
     if (!installer_.empty()) DeleteFileA((installer_ + ".ran").c_str());
   }
 
@@ -269,7 +277,7 @@ TEST_F(ProgramRun, FailedDownloadEndsWithMinusOne) {
   const RunResult r = Run(p.Arguments());
 
   EXPECT_EQ(r.exitCode, -1) << Log();
-  const std::string archive = std::string(ManagedComputer::kAgentDir) + "\\patches\\" + p.dependencyFileName;
+  const std::string archive = pc_->AgentDir() + "\\patches\\" + p.dependencyFileName;
   EXPECT_TRUE(pc_->LogHas("[INFO]", "\t Error occured while downloading the Patch : " + archive + " \n")) << Log();
   EXPECT_FALSE(pc_->LogHas("[INFO]", "Returning from JavaPreInstaller"));
   EXPECT_TRUE(pc_->LogEndsWithEnd()) << Log();
@@ -278,7 +286,7 @@ TEST_F(ProgramRun, FailedDownloadEndsWithMinusOne) {
   EXPECT_EQ(server_.Requests()[0].answeredStatus, 404);
   EXPECT_TRUE(pc_->DetectionKeyExists(p.productName));  // marked before the staging
   EXPECT_FALSE(twtest::FileExists(twe2e::StagingFolder()));
-  EXPECT_FALSE(twtest::FileExists(std::string(ManagedComputer::kAgentDir) + "patches\\" + p.dependencyFileName));
+  EXPECT_FALSE(twtest::FileExists(pc_->AgentDir() + "patches\\" + p.dependencyFileName));
 }
 
 TEST_F(ProgramRun, MissingArchiveToolEndsWith2AfterEmptyingTheStagingFolder) {
@@ -292,15 +300,14 @@ TEST_F(ProgramRun, MissingArchiveToolEndsWith2AfterEmptyingTheStagingFolder) {
   const RunResult r = Run(p.Arguments());
 
   EXPECT_EQ(r.exitCode, 2) << Log();
-  const std::string command = std::string(ManagedComputer::kAgentDir) + "bin\\7za.exe x -y \"" +
-                              ManagedComputer::kAgentDir + "\\patches\\" + p.dependencyFileName + "\" oracle";
+  const std::string command = ExtractCommand(p);
   EXPECT_TRUE(pc_->LogHas("[INFO]", "extractCmd : " + command + "  \n")) << Log();
   EXPECT_TRUE(pc_->LogHas("[INFO]", "Return code : 2  : " + command + "\n"));
   EXPECT_TRUE(pc_->LogHas("[INFO]", "Returning from JavaPreInstaller with errorcode : 2\n"));
   EXPECT_FALSE(twtest::FileExists(stale));
   EXPECT_TRUE(twe2e::FilesBelow(twe2e::StagingFolder()).empty());
   // The archive itself arrived.
-  EXPECT_EQ(twtest::ReadFile(std::string(ManagedComputer::kAgentDir) + "patches\\" + p.dependencyFileName), archive_);
+  EXPECT_EQ(twtest::ReadFile(pc_->AgentDir() + "patches\\" + p.dependencyFileName), archive_);
 }
 
 TEST_F(ProgramRun, ImagedComputerEndsWith10047InBothModes) {
@@ -369,7 +376,7 @@ TEST_P(MainRoad, StagesTheInstallerFilesMarksDetectionAndRemovesOlderUpdates) {
   EXPECT_TRUE(SameFiles(expected, twe2e::FilesBelow(twe2e::StagingFolder())));
   // The archive and its extracted folder stay in the patches folder; only the
   // oracle folder was extracted.
-  const std::string patches = std::string(ManagedComputer::kAgentDir) + "patches\\";
+  const std::string patches = pc_->AgentDir() + "patches\\";
   EXPECT_TRUE(twtest::ReadFile(patches + p.dependencyFileName) == archive_);
   EXPECT_EQ(twe2e::FilesBelow(patches + "oracle").size(), expected.size());
   EXPECT_FALSE(twtest::FileExists(patches + "setup-notes.txt"));
@@ -403,8 +410,7 @@ TEST_P(MainRoad, StagesTheInstallerFilesMarksDetectionAndRemovesOlderUpdates) {
   }
 
   // The log tells the same story.
-  const std::string command = std::string(ManagedComputer::kAgentDir) + "bin\\7za.exe x -y \"" +
-                              ManagedComputer::kAgentDir + "\\patches\\" + p.dependencyFileName + "\" oracle";
+  const std::string command = ExtractCommand(p);
   for (const std::string& line : {
            "patchName :" + p.patchName + "\n",
            "JREInstallDir : " + p.jreHome + "\n",
@@ -415,7 +421,7 @@ TEST_P(MainRoad, StagesTheInstallerFilesMarksDetectionAndRemovesOlderUpdates) {
            "dependencyFileName : " + p.dependencyFileName + " \n",
            "extractCmd : " + command + "  \n",
            "Return code : 0  : " + command + "\n",
-           "sourceFile Directory : " + std::string(ManagedComputer::kAgentDir) + "\\patches\\oracle\n",
+           "sourceFile Directory : " + pc_->AgentDir() + "\\patches\\oracle\n",
            std::string("Disabled FS Redirection \n"),
            std::string("Reverted FS Redirection \n"),
            std::string("Proceeding installation after copying...\n"),
@@ -424,6 +430,9 @@ TEST_P(MainRoad, StagesTheInstallerFilesMarksDetectionAndRemovesOlderUpdates) {
     EXPECT_TRUE(pc_->LogHas("[INFO]", line)) << line << Log();
   EXPECT_NE(Log().find("and gv_IsWow64 : 1 \n"), std::string::npos);
   EXPECT_FALSE(pc_->LogHas("[ERROR]", "Returning without performing the Java Pre Install task\n"));
+  // The staging folder is gone before the copy: no run reports it otherwise.
+  EXPECT_TRUE(pc_->LogHas("[INFO]", "Sucessfully removed the directory : " + twe2e::StagingFolder() + "\n")) << Log();
+  EXPECT_FALSE(pc_->LogHas("[ERROR]", "Failed to remove the directory")) << Log();
   EXPECT_TRUE(pc_->LogEndsWithEnd()) << Log();
 }
 
@@ -432,6 +441,91 @@ INSTANTIATE_TEST_SUITE_P(TransferRate, MainRoad, testing::Values("1024", "0"),
                            return std::string(info.param) == "0" ? std::string("Unlimited")
                                                                  : std::string("Limited") + info.param;
                          });
+
+TEST_F(ProgramRun, FilesOfAnEarlierPatchAreNotStagedAgain) {
+  const Patch p = twe2e::Java8Update202x64();
+  pc_->InstallJava(p);
+  Serve(p);
+  const std::string stale = pc_->AgentDir() + "patches\\oracle\\Java\\jre1.8.0_191\\Data1.cab";
+  ASSERT_TRUE(twtest::WriteFile(stale, "files of an earlier update"));
+
+  const RunResult r = Run(p.Arguments());
+
+  EXPECT_EQ(r.exitCode, 0) << Log();
+  EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
+                        twe2e::FilesBelow(twe2e::StagingFolder())));
+  EXPECT_FALSE(twtest::FileExists(stale));
+}
+
+// ---- the agent under "Program Files (x86)", as it usually is ----
+
+// The install folder has blanks, and is stored with and without its final
+// backslash. A decoy "C:\Program.exe" is what an unquoted tool path would start.
+class ProgramFilesInstall : public ProgramRun, public testing::WithParamInterface<const char*> {
+ protected:
+  std::string InstallDir() const override { return GetParam(); }
+};
+
+TEST_P(ProgramFilesInstall, StagesTheFilesWithoutStartingADecoy) {
+  const std::string decoy = "C:\\Program.exe";
+  struct DecoyCleanup {
+    std::string path;
+    ~DecoyCleanup() {
+      DeleteFileA(path.c_str());
+      DeleteFileA((path + ".ran").c_str());
+    }
+  } cleanup{decoy};
+  ASSERT_TRUE(CopyFileA((twe2e::ExeFolder() + "\\tw_e2e_installer.exe").c_str(), decoy.c_str(), FALSE));
+  const Patch p = twe2e::Java8Update202x64();
+  pc_->InstallJava(p);
+  Serve(p);
+
+  const RunResult r = Run(p.Arguments());
+
+  EXPECT_EQ(r.exitCode, 0) << Log();
+  EXPECT_FALSE(twtest::FileExists(decoy + ".ran")) << twtest::ReadFile(decoy + ".ran");
+  EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
+                        twe2e::FilesBelow(twe2e::StagingFolder())));
+  // The log is in the install folder's logs folder, the tool in its bin folder.
+  EXPECT_TRUE(pc_->LogHas("[INFO]", "extractCmd : " + ExtractCommand(p) + "  \n")) << Log();
+  EXPECT_TRUE(pc_->LogEndsWithEnd()) << Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredFolder, ProgramFilesInstall,
+                         testing::Values("C:\\Program Files (x86)\\TWAgent\\", "C:\\Program Files (x86)\\TWAgent"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param).back() == '\\' ? std::string("WithBackslash")
+                                                                         : std::string("WithoutBackslash");
+                         });
+
+// ---- texts of the command line ----
+
+// The command line arrives in the system code page; a product, version and
+// file name with a letter outside ASCII reach the registry as that letter.
+TEST_F(ProgramRun, CommandLineTextsOutsideAsciiKeepTheirLetters) {
+  ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8)) << "a UTF-8 system code page would prove nothing here";
+  const wchar_t letter = L'\u00e9';
+  char ansi[8] = {};
+  ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, &letter, 1, ansi, sizeof ansi - 1, nullptr, nullptr), 1);
+  const std::string utf8 = "\xC3\xA9";
+  Patch p = twe2e::Java8Update202x64();
+  p.dependencyFileName.clear();  // nothing to stage
+  Patch onRegistry = p;          // the same texts as the registry shows them (UTF-8 here)
+  p.productName += ansi;
+  p.productVersion += ansi;
+  p.javaFileName = std::string("jre-8u202-") + ansi + ".exe";
+  onRegistry.productName += utf8;
+  onRegistry.productVersion += utf8;
+  onRegistry.javaFileName = "jre-8u202-" + utf8 + ".exe";
+  pc_->InstallJava(onRegistry);
+
+  const RunResult r = Run(p.Arguments());
+
+  EXPECT_EQ(r.exitCode, 0) << Log();
+  EXPECT_TRUE(pc_->DetectionKeyExists(onRegistry.productName)) << Log();
+  EXPECT_EQ(pc_->RecordedValue("JREPath"), p.jreHome);
+  EXPECT_EQ(pc_->RecordedValue("FileName"), onRegistry.javaFileName);
+}
 
 // ---- software deployment ----
 
@@ -493,7 +587,7 @@ TEST_F(ProgramRun, SoftwareDeploymentStagesTheArchiveFromTheDriveRoot) {
   pc_->InstallJava(p);
   const std::string rootArchive = "C:\\" + p.dependencyFileName;
   ASSERT_TRUE(twtest::WriteFile(rootArchive, archive_));
-  const std::string work = std::string(ManagedComputer::kAgentDir) + "deploy";
+  const std::string work = pc_->AgentDir() + "deploy";
   ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
   Patch deployed = p;
   deployed.patchName = PlaceInstaller(p);

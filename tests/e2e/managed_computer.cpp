@@ -144,10 +144,11 @@ std::optional<DWORD> RunAndWait(const std::string& commandLine, DWORD timeoutMs,
   return result;
 }
 
-ManagedComputer::ManagedComputer(uint16_t serverPort, const std::string& rateKBps) {
+ManagedComputer::ManagedComputer(uint16_t serverPort, const std::string& rateKBps, const std::string& installDir)
+    : agentDir_(installDir.empty() || installDir.back() == '\\' ? installDir : installDir + "\\") {
   // A clean computer: no agent folder, no staged files, no records of an
   // earlier run, no stand-in updates left installed.
-  twtest::RemoveTree(kAgentDir);
+  twtest::RemoveTree(agentDir_);
   twtest::RemoveTree(StagingFolder());
   for (RegView view : {RegView::k32, RegView::k64}) {
     reg_.DeleteTree(view, "Software\\Orvanta");
@@ -158,15 +159,16 @@ ManagedComputer::ManagedComputer(uint16_t serverPort, const std::string& rateKBp
   for (const JavaPackage& p : {kJava8_1910x64, kJava8_2010x64})
     if (PackageInstalled(p)) RunAndWait(Msiexec() + " /x" + p.productCode + " /qn");
 
-  const std::string agent = kAgentDir;
-  CreateDirectoryA(agent.c_str(), nullptr);
+  const std::string& agent = agentDir_;
+  std::error_code ec;
+  fs::create_directories(agent, ec);
   for (const char* sub : {"bin", "logs", "patches"}) CreateDirectoryA((agent + sub).c_str(), nullptr);
   const std::string tool = ArchiveToolSource();
   if (!CopyFileA(tool.c_str(), (agent + "bin\\7za.exe").c_str(), FALSE))
     problem_ = "cannot copy the archive tool \"" + tool + "\": error " + std::to_string(GetLastError());
 
   const std::map<std::string, std::string> agentValues = {
-      {"TWAgentInstallDir", agent},
+      {"TWAgentInstallDir", installDir},
       {"EnableDistributionServer", "no"},
       {"TWAgentVersion", "9.1.0.412"},
       {"AgentServiceName", "TWAgentService"},
@@ -200,7 +202,7 @@ ManagedComputer::~ManagedComputer() {
   for (const JavaPackage& p : installed_)
     if (PackageInstalled(p)) RunAndWait(Msiexec() + " /x" + p.productCode + " /qn");
   twtest::RemoveTree(StagingFolder());
-  twtest::RemoveTree(kAgentDir);
+  twtest::RemoveTree(agentDir_);
 }
 
 void ManagedComputer::SetAgentValue(const std::string& name, const std::string& value) {
@@ -233,7 +235,7 @@ bool ManagedComputer::PackageInstalled(const JavaPackage& package) const {
   return reg_.KeyExists(package.view, kUninstallKey + std::string(package.productCode));
 }
 
-void ManagedComputer::RemoveArchiveTool() { DeleteFileA((std::string(kAgentDir) + "bin\\7za.exe").c_str()); }
+void ManagedComputer::RemoveArchiveTool() { DeleteFileA((agentDir_ + "bin\\7za.exe").c_str()); }
 
 std::string ManagedComputer::DetectionKey(const std::string& productName) {
   return std::string(kAgentKey) + "\\AppDetection\\" + productName;
@@ -254,14 +256,14 @@ RunResult ManagedComputer::Run(const std::vector<std::string>& arguments, const 
     result.commandLine += ' ';
     result.commandLine += QuoteArgument(a);
   }
-  const std::string where = folder.empty() ? std::string(kAgentDir) : folder;
+  const std::string where = folder.empty() ? agentDir_ : folder;
   std::optional<DWORD> code = RunAndWait(result.commandLine, 240000, where.c_str());
   result.started = code.has_value();
   result.exitCode = static_cast<int32_t>(code.value_or(0));
   return result;
 }
 
-std::string ManagedComputer::LogPath() { return std::string(kAgentDir) + "logs/twprereqhandler.log"; }
+std::string ManagedComputer::LogPath() const { return agentDir_ + "logs/twprereqhandler.log"; }
 
 std::string ManagedComputer::Log() const {
   std::string text;

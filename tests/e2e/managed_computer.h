@@ -88,16 +88,21 @@ std::optional<DWORD> RunAndWait(const std::string& commandLine, DWORD timeoutMs 
 
 class ManagedComputer {
  public:
-  // The agent's install folder, as TWAgentInstallDir holds it (with its backslash).
+  // The agent's usual install folder, as TWAgentInstallDir holds it (with its backslash).
   static constexpr const char* kAgentDir = "C:\\TWAgent\\";
 
   // The agent folder with its tool, and a complete agent configuration whose
-  // server is 127.0.0.1 at `serverPort`, transfer rate `rateKBps`.
-  explicit ManagedComputer(uint16_t serverPort, const std::string& rateKBps = "1024");
+  // server is 127.0.0.1 at `serverPort`, transfer rate `rateKBps`, installed in
+  // `installDir` (TWAgentInstallDir is that text as given, with or without its
+  // final backslash).
+  explicit ManagedComputer(uint16_t serverPort, const std::string& rateKBps = "1024",
+                           const std::string& installDir = kAgentDir);
   ~ManagedComputer();
   ManagedComputer(const ManagedComputer&) = delete;
   ManagedComputer& operator=(const ManagedComputer&) = delete;
 
+  // The install folder, always with its final backslash.
+  const std::string& AgentDir() const { return agentDir_; }
   // Why the computer could not be prepared ("" when it is ready).
   const std::string& Problem() const { return problem_; }
 
@@ -129,7 +134,7 @@ class ManagedComputer {
   RunResult Run(const std::vector<std::string>& arguments, const std::string& folder = "") const;
 
   // The program's log, carriage returns dropped ("" when there is none).
-  static std::string LogPath();
+  std::string LogPath() const;
   std::string Log() const;
   bool LogExists() const;
   // True when the log holds `message` written at this level ("[INFO]",
@@ -141,6 +146,7 @@ class ManagedComputer {
 
  private:
   twtest::RegistrySandbox reg_;
+  std::string agentDir_;
   std::vector<JavaPackage> installed_;
   std::string problem_;
 };

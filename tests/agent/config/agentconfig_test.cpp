@@ -281,7 +281,12 @@ TEST_F(AgentConfigTest, ProxyDetailsAndPassword) {
     ASSERT_EQ(Load(), 0);
     // The key container of the base provider is made (or found) on the way.
     EXPECT_NE(log.Text().find("Cryptographic client Ok\r"), std::string::npos);
-    EXPECT_TRUE(log.Has("Decrypted password is: secret"));
+    // The log shows that a password is stored, never the password or its Base64 form.
+    for (const char* line : {"Password from registry: ********\n", "Encrypted password is: ********\n",
+                             "Decrypted password is: ********\n"})
+      EXPECT_TRUE(log.Has(line)) << line;
+    EXPECT_EQ(log.Text().find("secret"), std::string::npos);
+    EXPECT_EQ(log.Text().find("c2VjcmV0"), std::string::npos);
   }
   EXPECT_EQ(gv_proxyServerName, "proxy:3128");
   EXPECT_EQ(gv_proxyUserName, "user");
@@ -294,6 +299,16 @@ TEST_F(AgentConfigTest, ProxyDetailsAndPassword) {
   ASSERT_EQ(Load(), 0);
   EXPECT_EQ(gv_proxyPassword, "");
   EXPECT_EQ(gv_proxyUserName, "");
+
+  // No password stored: the lines show the empty text.
+  SetUp();
+  agent_["ProxyEnabled"] = "yes";
+  {
+    twtest::LogCapture log(4);
+    ASSERT_EQ(Load(), 0);
+    EXPECT_TRUE(log.Has("Password from registry: \n"));
+    EXPECT_TRUE(log.Has("Decrypted password is: \n"));
+  }
 }
 
 TEST_F(AgentConfigTest, EachRequiredValueMissingGives13) {

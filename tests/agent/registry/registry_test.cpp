@@ -262,6 +262,32 @@ TEST_F(RegistryTest, LoadAgentInstallDirReadsTheAgentKey) {
   gv_agentInstallDir.reset();
 }
 
+// Every reader of the install folder appends "logs", "bin\\7za.exe" or
+// "patches" to it, so the folder always ends with a backslash.
+TEST_F(RegistryTest, AgentInstallDirEndsWithABackslash) {
+  const struct {
+    const char* stored;
+    const char* read;
+  } cases[] = {
+      {"C:\\Agent\\", "C:\\Agent\\"},
+      {"C:\\Program Files (x86)\\Agent", "C:\\Program Files (x86)\\Agent\\"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    ASSERT_TRUE(reg_.SetString(RegView::k32, kAgentKeyPath, "TWAgentInstallDir", c.stored));
+    gv_agentInstallDir.reset();
+    EXPECT_EQ(LoadAgentInstallDir(), 0);
+    EXPECT_EQ(gv_agentInstallDir, c.read);
+  }
+  // A failed read leaves the folder known so far in place.
+  ASSERT_TRUE(reg_.DeleteValue(RegView::k32, kAgentKeyPath, "TWAgentInstallDir"));
+  gv_agentInstallDir = "C:\\Known\\";
+  EXPECT_EQ(LoadAgentInstallDir(), 2);
+  EXPECT_EQ(gv_agentInstallDir, "C:\\Known\\");
+  gv_agentInstallDir.reset();
+}
+
 // ---- registry views ----
 
 TEST_F(RegistryTest, AgentViewUnlessNativeIsAskedFor) {

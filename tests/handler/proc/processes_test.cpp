@@ -136,11 +136,19 @@ TEST_F(ProcessesTest, RunningBrowserMeansJavaInUseWithoutWmi) {
   EXPECT_TRUE(log_.Has("checking for browsers...\n"));
   EXPECT_FALSE(log_.Has("Browser is being used\n"));
 
+  // Each browser's image name, Internet Explorer's included.
+  for (const char* browser : {"iexplore.exe", "chrome.exe", "firefox.exe"}) {
+    SCOPED_TRACE(browser);
+    javaInUse = 0;
+    SleeperProcess running(Sub("a"), browser);
+    ASSERT_TRUE(running.Started());
+    EXPECT_EQ(isBrowserRunning(), 1);
+    EXPECT_EQ(javaInUse, 1);
+  }
+  EXPECT_TRUE(log_.Has("Browser is being used\n"));
+
   SleeperProcess chrome(Sub("a"), "chrome.exe");
   ASSERT_TRUE(chrome.Started());
-  EXPECT_EQ(isBrowserRunning(), 1);
-  EXPECT_EQ(javaInUse, 1);
-  EXPECT_TRUE(log_.Has("Browser is being used\n"));
 
   // The in-use check: a browser is enough, the process walk is skipped.
   javaInUse = 0;
@@ -221,6 +229,16 @@ TEST_F(WmiCheckTest, LongCommandLinesAreSearchedInFull) {
   EXPECT_EQ(RunCheck(home, std::string(3000, 'x') + " -cp " + home + "\\lib\\rt.jar"), 1u) << Dump();
   ASSERT_GT(commandLine_.size(), 3000u);
   EXPECT_TRUE(LoggedPrefix("process " + commandLine_ + " use java is "));
+}
+
+// The home is read through the narrow registry reader, in the system code
+// page; a letter outside ASCII must still match the command line WMI gives.
+TEST_F(WmiCheckTest, HomeOutsideAsciiIsFoundInTheCommandLine) {
+  ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8)) << "a UTF-8 system code page would prove nothing here";
+  FolderCleanup cleanup{folder_};
+  const std::string home = Sub("jr\xC3\xA9");  // UTF-8, as the test's texts are
+  EXPECT_EQ(RunCheck(home, "\"" + home + "\\bin\\javaw.exe\" -jar app.jar"), 1u) << Dump();
+  EXPECT_TRUE(LoggedPrefix("process " + commandLine_ + " use java is ")) << Dump();
 }
 
 // Another process started from the Java home. Wine's WMI reports no command
