@@ -236,9 +236,15 @@ TEST_F(JavaDiscoveryTest, DetectionKeyNamesOfAnyLengthAndAbsentNames) {
   EXPECT_EQ(ClearDetectionKey(), 1);
   EXPECT_FALSE(reg_.KeyExists(RegView::k32, path));
 
-  // Names in any alphabet are kept as they are.
-  g_runOptions.productName = "Java \xC3\xA4\xE2\x82\xAC " + version_;
-  const std::string accented = DetectionKeyPath();
+  // Names in any alphabet are kept as they are. The name comes from the
+  // command line, in the system code page; the registry shows it in UTF-8.
+  const wchar_t* letters = L"\u00e4\u20ac";
+  char ansi[16] = {};
+  BOOL lossy = FALSE;
+  ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, letters, -1, ansi, sizeof ansi, nullptr, &lossy), 0);
+  ASSERT_FALSE(lossy) << "the system code page lacks the test's letters";
+  g_runOptions.productName = "Java " + std::string(ansi) + " " + version_;
+  const std::string accented = "SOFTWARE\\Orvanta\\Tarnwick\\TWAgent\\AppDetection\\Java \xC3\xA4\xE2\x82\xAC " + version_;
   reg_.Track(RegView::k32, accented);
   EXPECT_EQ(CreateDetectionKey(), 0);
   EXPECT_TRUE(reg_.KeyExists(RegView::k32, accented));
