@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "agent/log/logger.h"
 #include "agent/util/errortext.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/wow64.h"
 
 namespace {
@@ -40,42 +42,6 @@ DWORD WaitMilliseconds(int32_t minutes) {
   const uint64_t ms = static_cast<uint64_t>(minutes) * g_minuteLength.load();
   return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
 }
-
-// Switches WOW64 file-system redirection off for the calling thread while it
-// lives, when this is a 32-bit process on 64-bit Windows and `wanted` is set.
-// The functions are looked up by name: older systems do not have them.
-class NativeFileSystemScope {
- public:
-  explicit NativeFileSystemScope(bool wanted) {
-#if defined(_WIN64)
-    (void)wanted;
-#else
-    if (!wanted || !IsRunningOn64BitWindows()) return;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel) return;
-    using DisableFn = BOOL(WINAPI*)(PVOID*);
-    auto disable = reinterpret_cast<DisableFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
-    revert_ = reinterpret_cast<RevertFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
-    active_ = disable && revert_ && disable(&saved_);
-#endif
-  }
-  ~NativeFileSystemScope() {
-    if (!active_) return;
-    DWORD error = GetLastError();  // the caller reads the error of what ran inside
-    revert_(saved_);
-    SetLastError(error);
-  }
-  NativeFileSystemScope(const NativeFileSystemScope&) = delete;
-  NativeFileSystemScope& operator=(const NativeFileSystemScope&) = delete;
-
- private:
-  using RevertFn = BOOL(WINAPI*)(PVOID);
-  RevertFn revert_ = nullptr;
-  PVOID saved_ = nullptr;
-  bool active_ = false;
-};
 
 }  // namespace
 
@@ -124,11 +90,14 @@ int32_t execute(const char* workingFolder, const char* commandLine, std::string&
     startup.wShowWindow = SW_SHOWNORMAL;
   }
   PROCESS_INFORMATION process{};
+  KernelHandle processHandle;
+  KernelHandle threadHandle;
   // CreateProcessA may write into the command line: it gets its own copy.
   std::vector<char> command(commandLine, commandLine + strlen(commandLine) + 1);
   BOOL created;
   {
-    NativeFileSystemScope native(lookup == ProgramLookup::kNative);
+    std::optional<FileSystemRedirectionOff> native;
+    if (lookup == ProgramLookup::kNative) native.emplace();
     // The working folder is the current directory by now; naming it again
     // would resolve a relative folder a second time, inside itself.
     created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE,
@@ -141,6 +110,8 @@ int32_t execute(const char* workingFolder, const char* commandLine, std::string&
     LogInfo("execute : Failed to Create the Process for the application \n");
     remark = GetErrorMessageText(result);
   } else {
+    processHandle.Reset(process.hProcess);
+    threadHandle.Reset(process.hThread);
     LogInfo("execute : Process successfully created for application %s \n", commandLine);
     if (timeLimitMinutes == 0) {
       remark = GetErrorMessageText(0);
@@ -178,8 +149,6 @@ int32_t execute(const char* workingFolder, const char* commandLine, std::string&
         remark = GetErrorMessageText(result);
       }
     }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
   }
 
   if (workingFolder) SetCurrentDirectoryA(savedDirectory.c_str());

@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
-#include <vector>
 
 #include "agent/log/logger.h"
 #include "agent/registry/registry.h"
@@ -19,7 +17,6 @@ namespace {
 
 constexpr const char* kRuntimeKey = "SOFTWARE\\JavaSoft\\Java Runtime Environment\\";
 constexpr const char* kDevKitKey = "SOFTWARE\\JavaSoft\\Java Development Kit\\";
-constexpr const char* kDetectionKey = "SOFTWARE\\Orvanta\\Tarnwick\\TWAgent\\AppDetection\\";
 
 // An absent option reads "(null)" in key paths and log lines, as the log shows
 // absent texts.
@@ -31,23 +28,12 @@ bool Contains(const OptText& text, const char* part) {
 
 // The text of a REG_SZ / REG_EXPAND_SZ value of any length, up to its first
 // terminator, as UTF-8; nothing for a missing value or another type.
-OptText QueryText(HKEY key, const wchar_t* name) {
-  std::vector<wchar_t> buffer;
-  for (;;) {
-    DWORD type = 0;
-    DWORD size = 0;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    // Room for a terminator the stored text may lack.
-    buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
-    DWORD read = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-    rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &read);
-    if (rc == ERROR_MORE_DATA) continue;  // grew between the two reads
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    std::string text;
-    if (!ChangeWideToUtf8Str(buffer.data(), text)) return std::nullopt;
-    return text;
-  }
+OptText QueryText(RegistryKey& key, const wchar_t* name) {
+  std::wstring wide;
+  std::string text;
+  if (key.QueryStringValue(name, wide) != ERROR_SUCCESS || !ChangeWideToUtf8Str(wide.c_str(), text))
+    return std::nullopt;
+  return text;
 }
 
 // "JavaHome" under keyBase + productVersion. The product name picks the view:
@@ -60,12 +46,9 @@ std::string InstallHome(const char* keyBase) {
   // The version comes from the command line: system code page.
   std::wstring widePath;
   if (!SystemCodePageToWide(path.c_str(), widePath)) return std::string();
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, RegistryAccess(access), &key) != ERROR_SUCCESS)
-    return std::string();
-  OptText home = QueryText(key, L"JavaHome");
-  RegCloseKey(key);
-  return home.value_or(std::string());
+  RegistryKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, widePath.c_str(), access) != ERROR_SUCCESS) return std::string();
+  return QueryText(key, L"JavaHome").value_or(std::string());
 }
 
 }  // namespace
@@ -95,8 +78,9 @@ void readJavaHome() {
 
 void RecordJavaInstallPaths() {
   const RunOptions& o = g_runOptions;
-  HKEY software = nullptr;
-  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, RegistryAccess(KEY_ALL_ACCESS), &software);
+  RegistryKey softwareKey;
+  LONG opened = softwareKey.Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS);
+  const HKEY software = softwareKey.Handle();
   if (opened != ERROR_SUCCESS) {
     LogError("Unable to set/delete java install path to registry. error code : %d\n", static_cast<int>(opened));
     return;
@@ -145,10 +129,9 @@ void RecordJavaInstallPaths() {
         LogError("Failed to add file name to the registry. error code : %d\n", static_cast<int>(rc));
     }
   }
-  RegCloseKey(software);
 }
 
-std::string DetectionKeyPath() { return std::string(kDetectionKey) + TextOrNull(g_runOptions.productName); }
+std::string DetectionKeyPath() { return std::string(kAppDetectionKeyPrefix) + TextOrNull(g_runOptions.productName); }
 
 int32_t CreateDetectionKey() {
   const std::string path = DetectionKeyPath();
@@ -158,11 +141,9 @@ int32_t CreateDetectionKey() {
   // The name comes from the command line: system code page.
   std::wstring widePath;
   if (!SystemCodePageToWide(path.c_str(), widePath)) return 13;
-  HKEY key = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            RegistryAccess(KEY_ALL_ACCESS), nullptr, &key, nullptr);
+  RegistryKey key;
+  LONG rc = key.Create(HKEY_LOCAL_MACHINE, widePath.c_str(), KEY_ALL_ACCESS);
   LogDebug("RegCreateKeyEx: returns : %d\n", static_cast<int>(rc));
-  if (rc == ERROR_SUCCESS) RegCloseKey(key);
   return rc;
 }
 
@@ -177,11 +158,11 @@ int32_t ClearDetectionKey() {
   // The same UTF-16 path as the key was created with, in the same view.
   std::wstring widePath;
   if (!SystemCodePageToWide(DetectionKeyPath().c_str(), widePath)) return 0;
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), 0, RegistryAccess(KEY_ALL_ACCESS), &key);
+  RegistryKey key;
+  LONG rc = key.Open(HKEY_LOCAL_MACHINE, widePath.c_str(), KEY_ALL_ACCESS);
   if (rc != ERROR_SUCCESS) return 0;
-  rc = RegDeleteTreeW(key, nullptr);
-  RegCloseKey(key);
+  rc = RegDeleteTreeW(key.Handle(), nullptr);
+  key.Close();
   if (rc == ERROR_SUCCESS)
     rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, widePath.c_str(), RegistryAccess(0) & (KEY_WOW64_32KEY | KEY_WOW64_64KEY), 0);
   return rc == ERROR_SUCCESS ? 1 : 0;

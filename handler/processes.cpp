@@ -13,6 +13,7 @@
 #include <string>
 
 #include "agent/log/logger.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/textconv.h"
 #include "handler/javadiscovery.h"
 
@@ -27,8 +28,12 @@ constexpr const char* kBrowsers[] = {"iexplorer.exe", "iexplore.exe", "chrome.ex
 // Image names agree when their first 15 characters do.
 constexpr size_t kNameCompareLength = 15;
 
-// The WMI connection, kept for the life of the process.
-IWbemServices* g_wmiServices = nullptr;
+// The WMI connection, kept for the life of the process: never released, not
+// even at exit, when the COM runtime may already be on its way down.
+ComPtr<IWbemServices>& WmiServices() {
+  static auto* services = new ComPtr<IWbemServices>();
+  return *services;
+}
 // The thread on which this module initialised COM (0: none yet). COM stays
 // initialised there; tearing it down would orphan the kept connection.
 DWORD g_comThread = 0;
@@ -36,13 +41,12 @@ DWORD g_comThread = 0;
 // Walks the process snapshot, calling visit(entry) until it returns false.
 template <typename Visit>
 bool ForEachProcess(Visit visit) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
     if (!visit(entry)) break;
-  CloseHandle(snapshot);
   return true;
 }
 
@@ -73,13 +77,12 @@ bool KillProcesses(const char* name) {
       found = true;
       BOOL killed = FALSE;
       DWORD error = 0;
-      HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
+      KernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID));
       if (process) {
         DWORD exitCode = 0;
-        GetExitCodeProcess(process, &exitCode);
-        killed = TerminateProcess(process, exitCode);
+        GetExitCodeProcess(process.Get(), &exitCode);
+        killed = TerminateProcess(process.Get(), exitCode);
         error = GetLastError();
-        CloseHandle(process);
       } else {
         error = GetLastError();
       }
@@ -132,30 +135,26 @@ HRESULT ConnectWMINamespace() {
     g_comThread = thread;
   }
 
-  IWbemLocator* locator = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                reinterpret_cast<void**>(&locator));
+  ComPtr<IWbemLocator> locator;
+  HRESULT hr =
+      CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.ReceiveVoid());
   if (FAILED(hr)) {
     LogError("GetValuesUsingWMIQuery : Failed to create IWbemLocator object. Err code = 0x%x \n", Hex(hr));
   } else {
-    if (g_wmiServices) {
-      g_wmiServices->Release();
-      g_wmiServices = nullptr;
-    }
-    BSTR nameSpace = SysAllocString(L"root\\cimv2");
-    hr = nameSpace ? locator->ConnectServer(nameSpace, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &g_wmiServices)
+    ComPtr<IWbemServices>& services = WmiServices();
+    ScopedBstr nameSpace(SysAllocString(L"root\\cimv2"));
+    hr = nameSpace ? locator->ConnectServer(nameSpace.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                            services.Receive())
                    : E_OUTOFMEMORY;
-    SysFreeString(nameSpace);
     if (FAILED(hr)) {
-      g_wmiServices = nullptr;
+      services.Reset();
       LogError("GetValuesUsingWMIQuery :Could not connect. Error code = 0x%x \n", Hex(hr));
     } else {
       LogInfo("GetValuesUsingWMIQuery : Connected to ROOT\\CIMV2 WMI namespace \n");
-      hr = CoSetProxyBlanket(g_wmiServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+      hr = CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                              RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
       if (FAILED(hr)) LogError("GetValuesUsingWMIQuery :Could not set proxy blanket. Error code = 0x%x \n", Hex(hr));
     }
-    locator->Release();
   }
   LogInfo("WMI Connected\n");
   return hr;
@@ -165,20 +164,20 @@ HRESULT CheckForJavaRelatedProceses() {
   std::wstring home;
   // Read through the narrow ("A") registry reader: system code page.
   if (szJavaHome) SystemCodePageToWide(szJavaHome->c_str(), home);
-  if (!g_wmiServices) {
+  const ComPtr<IWbemServices>& services = WmiServices();
+  if (!services) {
     LogError("CheckForJavaRelatedProceses : WMI Connection failed. So ignoring WMI checks\n");
     return 0;
   }
 
-  IEnumWbemClassObject* processes = nullptr;
-  BSTR language = SysAllocString(L"WQL");
-  BSTR query = SysAllocString(L"SELECT * FROM WIN32_PROCESS");
-  HRESULT hr = (language && query) ? g_wmiServices->ExecQuery(language, query,
-                                                              WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                                              nullptr, &processes)
-                                   : E_OUTOFMEMORY;
-  SysFreeString(language);
-  SysFreeString(query);
+  ComPtr<IEnumWbemClassObject> processes;
+  ScopedBstr language(SysAllocString(L"WQL"));
+  ScopedBstr query(SysAllocString(L"SELECT * FROM WIN32_PROCESS"));
+  HRESULT hr = (language && query)
+                   ? services->ExecQuery(language.Get(), query.Get(),
+                                         WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                         processes.Receive())
+                   : E_OUTOFMEMORY;
 
   bool seen = false;
   if (FAILED(hr) || !processes) {
@@ -186,15 +185,15 @@ HRESULT CheckForJavaRelatedProceses() {
              Hex(hr));
   } else {
     for (;;) {
-      IWbemClassObject* process = nullptr;
+      ComPtr<IWbemClassObject> process;
       ULONG returned = 0;
-      processes->Next(static_cast<LONG>(WBEM_INFINITE), 1, &process, &returned);
+      processes->Next(static_cast<LONG>(WBEM_INFINITE), 1, process.Receive(), &returned);
       if (returned == 0 || !process) break;
       // Command lines are compared in full, however long.
-      const std::wstring commandLine = TextProperty(process, L"CommandLine");
+      const std::wstring commandLine = TextProperty(process.Get(), L"CommandLine");
       if (!commandLine.empty()) {
         seen = true;
-        const std::wstring caption = TextProperty(process, L"Caption");
+        const std::wstring caption = TextProperty(process.Get(), L"Caption");
         LogInfo("GetValuesUsingWMIQuery : Command Line for the process : %d : %ls \n",
                 static_cast<int>(commandLine.size()), commandLine.c_str());
         LogInfo("szJavaHomeW : %ls and Value : %ls\n", home.c_str(), commandLine.c_str());
@@ -204,11 +203,10 @@ HRESULT CheckForJavaRelatedProceses() {
           javaInUse = 1;
         }
       }
-      process->Release();
     }
   }
   LogDebug("GetValuesUsingWMIQuery : Going to clean the allocated resources .\n");
-  if (processes) processes->Release();
+  processes.Reset();
   return seen ? 0 : hr;
 }
 

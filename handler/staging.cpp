@@ -8,6 +8,7 @@
 #include "agent/config/settings.h"
 #include "agent/log/logger.h"
 #include "agent/util/fileutil.h"
+#include "agent/util/wow64.h"
 #include "handler/execute.h"
 #include "handler/options.h"
 #include "handler/uninstall.h"
@@ -32,44 +33,6 @@ std::string CurrentFolder() {
   folder.resize(n);
   return folder;
 }
-
-// File-system redirection of the calling thread, switched off around the
-// staging so that a 32-bit process on 64-bit Windows writes the real System32.
-class RedirectionOff {
- public:
-  RedirectionOff() {
-    // A 32-bit process cannot load system DLLs while redirection is off: what
-    // the delete and copy need (the shell and its helpers) is loaded first.
-    // The shell is a delay-loaded import: its calls bind on first use through
-    // LoadLibrary by module name, which takes an already loaded module as it is
-    // without searching the disk, so loading it here covers them too.
-    shell_ = LoadLibraryA("shell32.dll");
-    shlwapi_ = LoadLibraryA("shlwapi.dll");
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    using DisableFn = BOOL(WINAPI*)(PVOID*);
-    auto disable = kernel ? reinterpret_cast<DisableFn>(
-                                reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")))
-                          : nullptr;
-    revert_ = kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")) : nullptr;
-    if (disable) disable(&saved_);
-    LogInfo("Disabled FS Redirection \n");
-  }
-  ~RedirectionOff() {
-    using RevertFn = BOOL(WINAPI*)(PVOID);
-    if (revert_) reinterpret_cast<RevertFn>(revert_)(saved_);
-    LogInfo("Reverted FS Redirection \n");
-    if (shlwapi_) FreeLibrary(shlwapi_);
-    if (shell_) FreeLibrary(shell_);
-  }
-  RedirectionOff(const RedirectionOff&) = delete;
-  RedirectionOff& operator=(const RedirectionOff&) = delete;
-
- private:
-  PVOID saved_ = nullptr;
-  void* revert_ = nullptr;
-  HMODULE shell_ = nullptr;
-  HMODULE shlwapi_ = nullptr;
-};
 
 // The extraction command. The tool's path is quoted: unquoted, an install
 // folder with blanks ("C:\\Program Files (x86)\\...") would make CreateProcess
@@ -111,7 +74,8 @@ int32_t ExtractAndStage(const std::string& command, const std::string& workingFo
   int32_t copyFailure = 0;
   int32_t walk = ERROR_NO_MORE_FILES;
   {
-    RedirectionOff redirection;
+    // On 64-bit Windows the staging folder is the real System32's.
+    FileSystemRedirectionOff redirection(FileSystemRedirectionOff::Mode::kLogged);
     TWDeleteFolder(staging.c_str());
     Sleep(2000);
     const int shell = ShellDelete(staging.c_str());

@@ -14,6 +14,7 @@
 #include "agent/config/machineid.h"
 #include "agent/log/logger.h"
 #include "agent/registry/registry.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/textconv.h"
 #include "agent/util/wow64.h"
 #include "http/resourceid.h"
@@ -379,26 +380,18 @@ int32_t InitializeAgentParameters() {
 }
 
 int32_t EnsureCryptoKeys() {
-  HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, 0)) {
+  CryptProvider prov;
+  if (!CryptAcquireContextA(prov.Receive(), nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, 0)) {
     if (GetLastError() != static_cast<DWORD>(NTE_BAD_KEYSET) ||
-        !CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET))
+        !CryptAcquireContextA(prov.Receive(), nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET))
       return 0;
   }
   for (ALG_ID spec : {static_cast<ALG_ID>(AT_SIGNATURE), static_cast<ALG_ID>(AT_KEYEXCHANGE)}) {
-    HCRYPTKEY key = 0;
-    if (CryptGetUserKey(prov, spec, &key)) {
-      CryptDestroyKey(key);
-      continue;
-    }
-    if (GetLastError() == static_cast<DWORD>(NTE_NO_KEY) && CryptGenKey(prov, spec, 0, &key)) {
-      CryptDestroyKey(key);
-      continue;
-    }
-    CryptReleaseContext(prov, 0);
+    CryptKey key;
+    if (CryptGetUserKey(prov.Get(), spec, key.Receive())) continue;
+    if (GetLastError() == static_cast<DWORD>(NTE_NO_KEY) && CryptGenKey(prov.Get(), spec, 0, key.Receive())) continue;
     return 0;
   }
-  CryptReleaseContext(prov, 0);
   return 1;
 }
 

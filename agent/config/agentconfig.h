@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/config/registrypaths.h"
 #include "agent/config/settings.h"
-
-inline constexpr const char* kServerInfoKeyPath = "Software\\Orvanta\\Tarnwick\\TWAgent\\ServerInfo";
 
 // 0 when the configuration is complete, 13 when a required value is missing,
 // 10047 when the computer is marked as imaged.

@@ -1,5 +1,8 @@
-// The agent's process-wide configuration, loaded once from the registry and only
-// read afterwards. Absent texts are empty optionals; empty texts are "".
+// The agent's process-wide configuration, loaded once from the registry and
+// afterwards read by every layer; the one later writer is request routing,
+// which records the last server address that answered (gv_lastAccessName and
+// its distribution-server twin). Absent texts are empty optionals; empty texts
+// are "".
 #pragma once
 #include <cstdint>
 #include <optional>

@@ -47,14 +47,6 @@ int32_t ParseDecimal(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// Closes a key handle without disturbing the thread's last error.
-void CloseKey(HKEY key) {
-  if (!key) return;
-  DWORD saved = GetLastError();
-  RegCloseKey(key);
-  SetLastError(saved);
-}
-
 // The narrow readers differ only in their log lines.
 enum class Reader { kReadRegSZ, kReadRegSZ64 };
 
@@ -62,8 +54,8 @@ enum class Reader { kReadRegSZ, kReadRegSZ64 };
 int32_t ReadNarrowValue(HKEY root, const char* subKey, const char* valueName, REGSAM access, Reader reader,
                         std::optional<std::string>& out) {
   out.reset();
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(root, subKey, 0, RegistryAccess(access), &key);
+  RegistryKey key;
+  LONG rc = key.Open(root, subKey, access);
   if (rc != ERROR_SUCCESS) {
     if (reader == Reader::kReadRegSZ)
       LogError("ReadRegSZ: Error while opening registry key %s ,and the error is  %d \n", subKey, static_cast<int>(rc));
@@ -77,14 +69,13 @@ int32_t ReadNarrowValue(HKEY root, const char* subKey, const char* valueName, RE
   constexpr DWORD kFirstGuess = 512;
   std::vector<char> buffer(kFirstGuess + 5, '\0');
   DWORD read = kFirstGuess;
-  rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
+  rc = RegQueryValueExA(key.Handle(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
   if (rc == ERROR_MORE_DATA) {
     const DWORD size = read;
     buffer.assign(static_cast<size_t>(size) + 5, '\0');
     read = size;
-    rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
+    rc = RegQueryValueExA(key.Handle(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
   } else if (rc != ERROR_SUCCESS) {
-    CloseKey(key);
     return rc;
   }
   out.emplace();
@@ -96,24 +87,23 @@ int32_t ReadNarrowValue(HKEY root, const char* subKey, const char* valueName, RE
   } else {
     out->assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
   }
-  CloseKey(key);
   return rc;
 }
 
 // Deletes subKey of parent and everything below it, in the given view.
 bool DeleteTreeIn(HKEY parent, const char* subKey, REGSAM view) {
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(parent, subKey, 0, KEY_ALL_ACCESS | view, &key);
+  RegistryKey key;
+  LONG rc = key.Open(parent, subKey, KEY_ALL_ACCESS | view);
   if (rc == ERROR_SUCCESS) {
     // Names up to 260 characters are the usual case; longer ones get a buffer
     // sized from what the key reports.
     std::vector<char> name(261, '\0');
     for (;;) {
       DWORD length = static_cast<DWORD>(name.size());
-      rc = RegEnumKeyExA(key, 0, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+      rc = RegEnumKeyExA(key.Handle(), 0, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
       if (rc == ERROR_MORE_DATA) {
         DWORD longest = 0;
-        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr, nullptr,
+        if (RegQueryInfoKeyA(key.Handle(), nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
             static_cast<size_t>(longest) + 1 <= name.size()) {
           // Could not learn a larger size: grow geometrically instead.
@@ -123,12 +113,9 @@ bool DeleteTreeIn(HKEY parent, const char* subKey, REGSAM view) {
         continue;
       }
       if (rc == ERROR_NO_MORE_ITEMS) break;
-      if (rc != ERROR_SUCCESS || !DeleteTreeIn(key, name.data(), view)) {
-        CloseKey(key);
-        return false;
-      }
+      if (rc != ERROR_SUCCESS || !DeleteTreeIn(key.Handle(), name.data(), view)) return false;
     }
-    CloseKey(key);
+    key.Close();
   }
   return RegDeleteKeyExA(parent, subKey, view, 0) == ERROR_SUCCESS;
 }
@@ -144,10 +131,9 @@ REGSAM RegistryAccess(REGSAM access) {
 
 int32_t addRegistryKey(HKEY root, const char* subKey) {
   LogDebug("addRegistryKey: Inside addRegistryKey method ...... \n");
-  HKEY key = nullptr;
+  RegistryKey key;
   DWORD disposition = 0;
-  LONG rc = RegCreateKeyExA(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, RegistryAccess(KEY_ALL_ACCESS),
-                            nullptr, &key, &disposition);
+  LONG rc = key.Create(root, subKey, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &disposition);
   if (rc != ERROR_SUCCESS) {
     LogError("addRegistryKey:  Create registry key \"%s\" function failed: %d \n", subKey,
              static_cast<int>(rc));
@@ -158,7 +144,6 @@ int32_t addRegistryKey(HKEY root, const char* subKey) {
     LogDebug("addRegistryKey:  Opened already existing key! \n");
   else
     LogDebug("addRegistryKey:  Create registry key function successfull: %d \n", static_cast<int>(disposition));
-  CloseKey(key);
   return 0;
 }
 
@@ -215,8 +200,8 @@ int32_t writeValue(HKEY root, const char* subKey, const char* valueName, const c
     LogError("writeValue:  WriteValue failure during key creation! %d \n", static_cast<int>(created));
     return created;
   }
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(root, subKey, 0, RegistryAccess(KEY_ALL_ACCESS), &key);
+  RegistryKey key;
+  LONG rc = key.Open(root, subKey, KEY_ALL_ACCESS);
   if (rc != ERROR_SUCCESS) {
     LogError("writeValue:  Key open failure! %d \n", static_cast<int>(rc));
     LogErrorCode(rc);
@@ -225,10 +210,10 @@ int32_t writeValue(HKEY root, const char* subKey, const char* valueName, const c
   LogDebug("writeValue:  Key found ...!: %d\n", static_cast<int>(rc));
   LogDebug("writeValue:  After addRegistryKey method in writeValue method!!\n");
 
-  rc = RegSetValueExW(key, defaultValue ? nullptr : name.c_str(), 0, type, bytes, byteCount);
+  rc = RegSetValueExW(key.Handle(), defaultValue ? nullptr : name.c_str(), 0, type, bytes, byteCount);
   if (rc == ERROR_SUCCESS) {
     LogErrorCode(0);
-    CloseKey(key);
+    key.Close();
     LogDebug("@@@@@@@@ End Of writeValue Method @@@@@@@@ \n");
     return 0;
   }
@@ -238,7 +223,6 @@ int32_t writeValue(HKEY root, const char* subKey, const char* valueName, const c
   LogError("writeValue:    Valuedata: %ls \n", data.c_str());
   LogError("writeValue:    Datatype: %d \n", static_cast<int>(type));
   LogErrorCode(rc);
-  CloseKey(key);
   return rc;
 }
 
@@ -246,22 +230,21 @@ int32_t deleteValue(HKEY root, const char* subKey, const char* valueName) {
   LogDebug("deleteValue: Inside function deleteValue ..... \n");
   const bool defaultValue = IsDefaultName(valueName);
   if (defaultValue) LogInfo("deleteValue : going to delete the (default) value .\n");
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(root, subKey, 0, RegistryAccess(KEY_ALL_ACCESS), &key);
+  RegistryKey key;
+  LONG rc = key.Open(root, subKey, KEY_ALL_ACCESS);
   if (rc != ERROR_SUCCESS) {
     LogError("deleteValue:  %s Key not found!: %d  \n", subKey, static_cast<int>(rc));
     LogRegistryError(rc);
     return rc;
   }
   LogInfo("deleteValue:  Key found ...!: %d\n", static_cast<int>(rc));
-  rc = RegDeleteValueA(key, defaultValue ? nullptr : valueName);
+  rc = key.DeleteValue(defaultValue ? static_cast<const char*>(nullptr) : valueName);
+  key.Close();
   if (rc == ERROR_SUCCESS) {
     LogInfo("deleteValue:  Delete value %s success! \n", valueName);
-    CloseKey(key);
     return 0;
   }
   LogError("deleteValue:  Delete value %s failure! \n", valueName);
-  CloseKey(key);
   LogRegistryError(rc);
   return rc;
 }
@@ -271,29 +254,28 @@ int32_t deleteValueW(HKEY root, const wchar_t* subKey, const wchar_t* valueName)
            valueName);
   const bool defaultValue = IsDefaultName(valueName);
   if (defaultValue) LogInfo("deleteValue : going to delete the (default) value .\n");
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExW(root, subKey, 0, RegistryAccess(KEY_ALL_ACCESS), &key);
+  RegistryKey key;
+  LONG rc = key.Open(root, subKey, KEY_ALL_ACCESS);
   if (rc != ERROR_SUCCESS) {
     LogError("deleteValue:  %ls Key not found!: %d  \n", subKey, static_cast<int>(rc));
     LogRegistryError(rc);
     return rc;
   }
   LogInfo("deleteValue:  Key found ...!: %d\n", static_cast<int>(rc));
-  rc = RegDeleteValueW(key, defaultValue ? nullptr : valueName);
+  rc = key.DeleteValue(defaultValue ? static_cast<const wchar_t*>(nullptr) : valueName);
+  key.Close();
   if (rc == ERROR_SUCCESS) {
     LogInfo("deleteValue:  Delete value %ls success! \n", valueName);
-    CloseKey(key);
     return 0;
   }
   LogError("deleteValue:  Delete value %ls failure! \n", valueName);
-  CloseKey(key);
   LogRegistryError(rc);
   return rc;
 }
 
 int32_t ReadDwordRegistryData(HKEY root, const char* subKey, const char* valueName, DWORD& out) {
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(root, subKey, 0, RegistryAccess(KEY_QUERY_VALUE), &key);
+  RegistryKey key;
+  LONG rc = key.Open(root, subKey, KEY_QUERY_VALUE);
   if (rc == ERROR_FILE_NOT_FOUND) {
     LogDebug("ReadDwordRegistryData:  value  %s Not found: %d \n", valueName, static_cast<int>(rc));
     return rc;
@@ -307,8 +289,8 @@ int32_t ReadDwordRegistryData(HKEY root, const char* subKey, const char* valueNa
   // the bytes it does not cover, and a failed read leaves `out` alone.
   DWORD value = out;
   DWORD size = sizeof(value);
-  rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-  CloseKey(key);
+  rc = RegQueryValueExA(key.Handle(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  key.Close();
   if (rc == ERROR_FILE_NOT_FOUND) {
     LogDebug("ReadDwordRegistryData:  value  %s Not found: %d \n", valueName, static_cast<int>(rc));
     return rc;
@@ -337,30 +319,26 @@ int32_t ReadRegSZEx(HKEY root, const char* subKey, const char* valueName, std::o
   if (valueName && !ChangeToWideStr(valueName, name)) return 13;
   const wchar_t* wideName = valueName ? name.c_str() : nullptr;
 
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(root, subKey, 0, RegistryAccess(KEY_QUERY_VALUE), &key);
+  RegistryKey key;
+  LONG rc = key.Open(root, subKey, KEY_QUERY_VALUE);
   if (rc != ERROR_SUCCESS) {
     LogError("ReadRegSZEx: Error while opening registry key : %ls \n", wideName);
     return rc;
   }
   DWORD size = 0;
-  rc = RegQueryValueExW(key, wideName, nullptr, nullptr, nullptr, &size);
-  if (rc != ERROR_SUCCESS) {
-    CloseKey(key);
-    return rc;
-  }
+  rc = RegQueryValueExW(key.Handle(), wideName, nullptr, nullptr, nullptr, &size);
+  if (rc != ERROR_SUCCESS) return rc;
   // size + 5 zero bytes, rounded up to whole UTF-16 units: at least two zero
   // units follow the stored data, so an unterminated text still ends.
   std::vector<wchar_t> buffer((static_cast<size_t>(size) + 5 + 1) / sizeof(wchar_t), L'\0');
   out.emplace();
   DWORD read = size;
-  rc = RegQueryValueExW(key, wideName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
+  rc = RegQueryValueExW(key.Handle(), wideName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &read);
   if (rc != ERROR_SUCCESS) {
     LogError("ReadRegSZEx: Error while reading DWORD value! %d \n", static_cast<int>(rc));
   } else {
     out->assign(buffer.data(), wcsnlen(buffer.data(), buffer.size()));
   }
-  CloseKey(key);
   return rc;
 }
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-inline constexpr const char* kAgentKeyPath = "Software\\Orvanta\\Tarnwick\\TWAgent";
+#include "agent/config/registrypaths.h"
 
 // The access mask a path-naming registry call must use: no view bits -> the
 // 32-bit view; on 32-bit Windows the native (64-bit) view folds into it.
@@ -54,17 +54,29 @@ class RegistryKey {
   RegistryKey(RegistryKey&& other) noexcept;
   RegistryKey& operator=(RegistryKey&& other) noexcept;
 
+  // Opens or creates the key in the view RegistryAccess gives `access`; the key
+  // held so far stays open when the call fails. Paths and names in the wide
+  // forms reach the registry as they are (any length, any alphabet).
   LONG Open(HKEY parent, const char* subKey, REGSAM access);
+  LONG Open(HKEY parent, const wchar_t* subKey, REGSAM access);
   LONG Create(HKEY parent, const char* subKey, char* keyClass = nullptr, DWORD options = REG_OPTION_NON_VOLATILE,
               REGSAM access = KEY_ALL_ACCESS, LPSECURITY_ATTRIBUTES security = nullptr,
               DWORD* disposition = nullptr);
+  LONG Create(HKEY parent, const wchar_t* subKey, REGSAM access = KEY_ALL_ACCESS, DWORD* disposition = nullptr);
   // 13 when the stored type is not REG_DWORD.
   LONG QueryDWORDValue(const char* name, DWORD& out);
+  LONG SetDWORDValue(const char* name, DWORD value);
   // inOutSize: buffer size in, stored size including the terminator out (0 on failure).
   LONG QueryStringValue(const char* name, char* buffer, DWORD* inOutSize);
   // Whole-text form of the above.
   LONG QueryStringValue(const char* name, std::string& out);
+  // A REG_SZ or REG_EXPAND_SZ text of any length up to its first terminator
+  // (13 for another type); `out` is untouched on failure.
+  LONG QueryStringValue(const wchar_t* name, std::wstring& out);
   LONG SetStringValue(const char* name, const char* text, DWORD type = REG_SZ);
+  LONG SetStringValue(const wchar_t* name, const wchar_t* text, DWORD type = REG_SZ);
+  LONG DeleteValue(const char* name);
+  LONG DeleteValue(const wchar_t* name);
   LONG Close();
 
   HKEY Handle() const { return key_; }

@@ -1,6 +1,7 @@
 // RegistryKey: one registry key kept open across several operations, with the
 // registry view it was opened in. Move-only; the handle closes with the object.
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "agent/registry/registry.h"
@@ -44,6 +45,30 @@ LONG RegistryKey::Open(HKEY parent, const char* subKey, REGSAM access) {
   return ERROR_SUCCESS;
 }
 
+LONG RegistryKey::Open(HKEY parent, const wchar_t* subKey, REGSAM access) {
+  const REGSAM effective = RegistryAccess(access);
+  HKEY opened = nullptr;
+  LONG rc = RegOpenKeyExW(parent, subKey, 0, effective, &opened);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  key_ = opened;
+  view_ = effective & kViewBits;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::Create(HKEY parent, const wchar_t* subKey, REGSAM access, DWORD* disposition) {
+  const REGSAM effective = RegistryAccess(access);
+  HKEY created = nullptr;
+  DWORD how = 0;
+  LONG rc = RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, effective, nullptr, &created, &how);
+  if (rc != ERROR_SUCCESS) return rc;
+  Close();
+  key_ = created;
+  view_ = effective & kViewBits;
+  if (disposition) *disposition = how;
+  return ERROR_SUCCESS;
+}
+
 LONG RegistryKey::Create(HKEY parent, const char* subKey, char* keyClass, DWORD options, REGSAM access,
                          LPSECURITY_ATTRIBUTES security, DWORD* disposition) {
   const REGSAM effective = RegistryAccess(access);
@@ -67,6 +92,10 @@ LONG RegistryKey::QueryDWORDValue(const char* name, DWORD& out) {
   if (type != REG_DWORD) return kInvalidData;
   out = value;
   return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::SetDWORDValue(const char* name, DWORD value) {
+  return RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
 LONG RegistryKey::QueryStringValue(const char* name, char* buffer, DWORD* inOutSize) {
@@ -105,6 +134,36 @@ LONG RegistryKey::QueryStringValue(const char* name, std::string& out) {
   out.assign(buffer.data(), strnlen(buffer.data(), read));
   return ERROR_SUCCESS;
 }
+
+LONG RegistryKey::QueryStringValue(const wchar_t* name, std::wstring& out) {
+  std::vector<wchar_t> buffer;
+  for (;;) {
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG rc = RegQueryValueExW(key_, name, nullptr, &type, nullptr, &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return kInvalidData;
+    // Room for a terminator the stored text may lack.
+    buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
+    DWORD read = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+    rc = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &read);
+    if (rc == ERROR_MORE_DATA) continue;  // grew between the two reads
+    if (rc != ERROR_SUCCESS) return rc;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return kInvalidData;
+    out.assign(buffer.data(), wcsnlen(buffer.data(), buffer.size()));
+    return ERROR_SUCCESS;
+  }
+}
+
+LONG RegistryKey::SetStringValue(const wchar_t* name, const wchar_t* text, DWORD type) {
+  if (!text) return kInvalidData;
+  const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+  if (bytes > MAXDWORD) return kInvalidData;
+  return RegSetValueExW(key_, name, 0, type, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(bytes));
+}
+
+LONG RegistryKey::DeleteValue(const char* name) { return RegDeleteValueA(key_, name); }
+LONG RegistryKey::DeleteValue(const wchar_t* name) { return RegDeleteValueW(key_, name); }
 
 LONG RegistryKey::SetStringValue(const char* name, const char* text, DWORD type) {
   if (!text) return kInvalidData;

@@ -6,7 +6,6 @@
 #include "agent/log/format.h"
 #include "agent/log/logger.h"
 #include "agent/util/resultmsg.h"
-#include "agent/util/textconv.h"
 
 namespace {
 constexpr DWORD kLang = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
@@ -37,7 +36,7 @@ std::string GetErrorMessageText(int32_t code) {
                            nullptr, static_cast<DWORD>(code), kLang, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
   std::string text;
   if (n && buf) {
-    ChangeWideToUtf8Str(buf, text);
+    text = WideToUtf8Lossy(buf);
   } else {
     text = GetResultMessage(code);
   }

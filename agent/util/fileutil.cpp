@@ -6,41 +6,18 @@
 #include <shlobj.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "agent/log/logger.h"
 #include "agent/util/errortext.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/textconv.h"
 #include "agent/util/textutil.h"
 
 namespace {
 constexpr const char* kStars = "**************************************************** \n";
-
-// Closes a directory search when it goes out of scope.
-class FindHandle {
- public:
-  FindHandle() = default;
-  ~FindHandle() { Close(); }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool FindFirst(const std::string& pattern, WIN32_FIND_DATAA& entry) {
-    handle_ = FindFirstFileA(pattern.c_str(), &entry);
-    return handle_ != INVALID_HANDLE_VALUE;
-  }
-  bool FindNext(WIN32_FIND_DATAA& entry) { return FindNextFileA(handle_, &entry) != FALSE; }
-  void Close() {
-    if (handle_ != INVALID_HANDLE_VALUE) {
-      DWORD err = GetLastError();
-      FindClose(handle_);
-      SetLastError(err);
-      handle_ = INVALID_HANDLE_VALUE;
-    }
-  }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
 
 bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
@@ -111,9 +88,9 @@ int32_t TWDeleteFolder(const char* folder) {
   LogInfo("TWDeleteFolder : Path to delete : %s\n", pattern.c_str());
 
   int32_t result = 0;
-  FindHandle find;
   WIN32_FIND_DATAA entry;
-  if (!find.FindFirst(pattern, entry)) {
+  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+  if (!find) {
     result = static_cast<int32_t>(GetLastError());
     LogErrorCode(result);
     LogInfo("TWDeleteFolder : Unable to find the files/folder.\n");
@@ -125,7 +102,7 @@ int32_t TWDeleteFolder(const char* folder) {
       } else {
         DeleteOneFile(path);
       }
-    } while (find.FindNext(entry));
+    } while (FindNextFileA(find.Get(), &entry));
     result = static_cast<int32_t>(GetLastError());
     if (result != ERROR_NO_MORE_FILES) {
       LogErrorCode(result);
@@ -183,9 +160,9 @@ int32_t TWCopyFolder(const char* source, const char* destination, int32_t* first
   LogInfo("TWCopyFolder : szFormattedPath\t:\t%s\n", pattern.c_str());
 
   int32_t result = 0;
-  FindHandle find;
   WIN32_FIND_DATAA entry;
-  if (!find.FindFirst(pattern, entry)) {
+  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+  if (!find) {
     result = static_cast<int32_t>(GetLastError());
     LogErrorCode(result);
     LogInfo("TWCopyFolder : IN %s, Unable to find the files and folders.\n", pattern.c_str());
@@ -203,7 +180,7 @@ int32_t TWCopyFolder(const char* source, const char* destination, int32_t* first
         const int32_t copied = TWCopyFile(destinationPath.c_str(), sourcePath.c_str());
         if (copied != 0 && firstFailure && *firstFailure == 0) *firstFailure = copied;
       }
-    } while (find.FindNext(entry));
+    } while (FindNextFileA(find.Get(), &entry));
     result = static_cast<int32_t>(GetLastError());
     LogErrorCode(result);
     if (result != ERROR_NO_MORE_FILES) LogInfo("TWCopyFolder : Couldn't find next file :%d\n", static_cast<int>(result));
@@ -296,16 +273,15 @@ int IsFileExist(const char* path) {
   if (!path) return 0;
   // A stale error from an earlier call must not make an opened file look missing.
   SetLastError(0);
-  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  KernelHandle file(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD err = GetLastError();
-  if (file == INVALID_HANDLE_VALUE || err == ERROR_FILE_NOT_FOUND) {
+  if (!file || err == ERROR_FILE_NOT_FOUND) {
     LogDebug("IsFileExist : The File Name %s is not found %d\n", path, static_cast<int>(err));
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return 0;
   }
-  DWORD size = GetFileSize(file, nullptr);
+  DWORD size = GetFileSize(file.Get(), nullptr);
   LogDebug("IsFileExist : The File %s size is given by : %d\n", path, static_cast<int>(size));
-  CloseHandle(file);
+  file.Close();
   if (size != 0) return 1;
   LogDebug("IsFileExist : The required file (%s) size is 0 bytes. Hence returning file not found.\n", path);
   return 0;
@@ -316,13 +292,53 @@ int32_t CheckFileExists(const wchar_t* path) {
   if (!path) return ERROR_INVALID_DATA;
   LogDebug("FileName to search -> %ls \n", path);
   WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW(path, &entry);
-  if (find == INVALID_HANDLE_VALUE) {
+  FindHandle find(FindFirstFileW(path, &entry));
+  if (!find) {
     LogError("CheckFileExists -> Invalid File Handle. %d \n", static_cast<int>(GetLastError()));
     LogDebug("@@@@@@@@ End Of CheckFileExists Method @@@@@@@@ \n");
     return ERROR_FILE_NOT_FOUND;
   }
-  FindClose(find);
+  find.Close();
   LogDebug("@@@@@@@@ End Of CheckFileExists Method @@@@@@@@ \n");
   return 0;
+}
+
+int GetFileSize64(const char* path, int64_t& out) {
+  if (!path) return 0;
+  KernelHandle file(
+      CreateFileA(path, FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  if (!file || !GetFileSizeEx(file.Get(), &size)) return 0;
+  out = size.QuadPart;
+  return 1;
+}
+
+int32_t AppendLineToFile(const char* path, const char* text) {
+  if (!path || !text) return ERROR_INVALID_DATA;
+  int32_t result = 0;
+  if (!IsFileExist(path)) {
+    result = CreateFolder(path);
+    if (result == 0) {
+      KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file) {
+        result = static_cast<int32_t>(GetLastError());
+        // An existing empty file: nothing had to be created.
+        if (result == ERROR_FILE_EXISTS) result = 0;
+      }
+    }
+    LogErrorCode(result);
+  }
+  SetLastError(0);
+  FILE* stream = fopen(path, "a+");
+  if (!stream) {
+    if (result == 0) {
+      DWORD err = GetLastError();
+      result = err ? static_cast<int32_t>(err) : ERROR_OPEN_FAILED;
+    }
+    return result;
+  }
+  fputs(text, stream);
+  fputc('\n', stream);
+  if (fclose(stream) != 0 && result == 0) result = ERROR_WRITE_FAULT;
+  return result;
 }

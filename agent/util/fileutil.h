@@ -41,3 +41,12 @@ int IsFileExist(const char* path);
 // 0 when something matches the path or pattern, 2 when nothing does, 13 for a
 // missing path.
 int32_t CheckFileExists(const wchar_t* path);
+
+// 1 and the file's size, or 0 for a missing path or a file that cannot be opened.
+int GetFileSize64(const char* path, int64_t& out);
+
+// Appends the text and a line feed to the file, creating its folder and the
+// file first when it is missing or empty. Returns the creation's Windows code
+// (0 when nothing had to be created), or the open's error when the file cannot
+// be opened for appending.
+int32_t AppendLineToFile(const char* path, const char* text);

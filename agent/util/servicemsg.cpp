@@ -7,40 +7,24 @@
 
 #include "agent/config/settings.h"
 #include "agent/log/logger.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/textconv.h"
-
-namespace {
-// Closes a Service Control Manager or service handle when it goes out of scope.
-class ServiceHandle {
- public:
-  explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ServiceHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-
- private:
-  SC_HANDLE handle_;
-};
-}  // namespace
 
 int SendServiceMsg(uint32_t control, const wchar_t* serviceName) {
   ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager.get()) {
+  if (!manager) {
     LogError("SendServiceMsg : Failed to open Service Control Manager\n");
     return 0;
   }
-  ServiceHandle service(serviceName ? OpenServiceW(manager.get(), serviceName, SERVICE_USER_DEFINED_CONTROL)
+  ServiceHandle service(serviceName ? OpenServiceW(manager.Get(), serviceName, SERVICE_USER_DEFINED_CONTROL)
                                     : nullptr);
-  if (!service.get()) {
+  if (!service) {
     LogError("SendServiceMsg : Failed to open the Service\n");
     return 0;
   }
   LogInfo("SendServiceMsg : Service %ls Opened successfully\n", serviceName);
   SERVICE_STATUS status{};
-  if (!ControlService(service.get(), control, &status)) {
+  if (!ControlService(service.Get(), control, &status)) {
     LogError("SendServiceMsg : Notification failed %d \n", static_cast<int>(GetLastError()));
     return 0;
   }

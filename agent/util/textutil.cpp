@@ -1,14 +1,10 @@
-// Text and small file helpers (see textutil.h).
+// Text helpers (see textutil.h).
 #include "agent/util/textutil.h"
-
-#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "agent/log/logger.h"
-#include "agent/util/errortext.h"
-#include "agent/util/fileutil.h"
 
 namespace {
 std::string AsciiLower(std::string text) {
@@ -75,48 +71,4 @@ std::string ReplaceChar(const std::string& text, char from, char to) {
   for (char& c : out)
     if (c == from) c = to;
   return out;
-}
-
-int GetFileSize64(const char* path, int64_t& out) {
-  if (!path) return 0;
-  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  LARGE_INTEGER size;
-  BOOL ok = GetFileSizeEx(file, &size);
-  CloseHandle(file);
-  if (!ok) return 0;
-  out = size.QuadPart;
-  return 1;
-}
-
-int32_t AppendLineToFile(const char* path, const char* text) {
-  if (!path || !text) return ERROR_INVALID_DATA;
-  int32_t result = 0;
-  if (!IsFileExist(path)) {
-    result = CreateFolder(path);
-    if (result == 0) {
-      HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-      } else {
-        result = static_cast<int32_t>(GetLastError());
-        // An existing empty file: nothing had to be created.
-        if (result == ERROR_FILE_EXISTS) result = 0;
-      }
-    }
-    LogErrorCode(result);
-  }
-  SetLastError(0);
-  FILE* stream = fopen(path, "a+");
-  if (!stream) {
-    if (result == 0) {
-      DWORD err = GetLastError();
-      result = err ? static_cast<int32_t>(err) : ERROR_OPEN_FAILED;
-    }
-    return result;
-  }
-  fputs(text, stream);
-  fputc('\n', stream);
-  if (fclose(stream) != 0 && result == 0) result = ERROR_WRITE_FAULT;
-  return result;
 }

@@ -1,6 +1,6 @@
-// Text and small file helpers shared by the configuration loader, the download
-// code and the folder utilities: case-insensitive replace, last path or URL
-// component, character replace, 64-bit file size and line appends.
+// Text helpers shared by the configuration loader, the download code and the
+// folder utilities: case-insensitive replace, last path or URL component,
+// character replace. Portable: no Windows call.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -21,12 +21,3 @@ OptText GetLastFileName(const char* path);
 OptText GetLastUrlFileName(const char* url);
 
 std::string ReplaceChar(const std::string& text, char from, char to);
-
-// 1 and the file's size, or 0 for a missing path or a file that cannot be opened.
-int GetFileSize64(const char* path, int64_t& out);
-
-// Appends the text and a line feed to the file, creating its folder and the
-// file first when it is missing or empty. Returns the creation's Windows code
-// (0 when nothing had to be created), or the open's error when the file cannot
-// be opened for appending.
-int32_t AppendLineToFile(const char* path, const char* text);

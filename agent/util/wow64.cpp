@@ -1,9 +1,10 @@
-// The one answer to "64-bit Windows?" (see wow64.h).
+// The one answer to "64-bit Windows?" and the file-system redirection scope
+// (see wow64.h).
 #include "agent/util/wow64.h"
 
-#include <windows.h>
-
 #include <atomic>
+
+#include "agent/log/logger.h"
 
 namespace {
 // -1: no override; 0 or 1: forced answer.
@@ -34,4 +35,39 @@ bool IsRunningOn64BitWindows() {
 
 void OverrideRunningOn64BitWindows(std::optional<bool> answer) {
   g_override.store(answer ? (*answer ? 1 : 0) : -1);
+}
+
+FileSystemRedirectionOff::FileSystemRedirectionOff(Mode mode) : mode_(mode) {
+  if (mode_ == Mode::kLogged) {
+    // The shell is a delay-loaded import: its calls bind on first use through
+    // LoadLibrary by module name, which takes an already loaded module as it
+    // is without searching the disk, so loading it here covers them too.
+    shell_ = LoadLibraryA("shell32.dll");
+    shlwapi_ = LoadLibraryA("shlwapi.dll");
+  }
+#if !defined(_WIN64)
+  if (IsRunningOn64BitWindows()) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    using DisableFn = BOOL(WINAPI*)(PVOID*);
+    auto disable = kernel ? reinterpret_cast<DisableFn>(reinterpret_cast<void*>(
+                                GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")))
+                          : nullptr;
+    revert_ = kernel ? reinterpret_cast<RevertFn>(
+                           reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")))
+                     : nullptr;
+    active_ = disable && revert_ && disable(&saved_);
+  }
+#endif
+  if (mode_ == Mode::kLogged) LogInfo("Disabled FS Redirection \n");
+}
+
+FileSystemRedirectionOff::~FileSystemRedirectionOff() {
+  const DWORD error = GetLastError();
+  if (active_) revert_(saved_);
+  if (mode_ == Mode::kLogged) {
+    LogInfo("Reverted FS Redirection \n");
+    if (shlwapi_) FreeLibrary(shlwapi_);
+    if (shell_) FreeLibrary(shell_);
+  }
+  SetLastError(error);
 }

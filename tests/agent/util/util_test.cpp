@@ -1,6 +1,5 @@
 // Shared utilities under Wine: result messages and error texts, UTF-8/UTF-16
-// conversions, case-insensitive replace, time texts, path/URL helpers and line
-// appends.
+// conversions, time texts, file sizes and line appends.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +10,7 @@
 #include "agent/util/errortext.h"
 #include "agent/util/resultmsg.h"
 #include "agent/util/textconv.h"
-#include "agent/util/textutil.h"
+#include "agent/util/fileutil.h"
 #include "agent/util/timeutil.h"
 #include "agent/util/wow64.h"
 #include "tests/agent/util/logcheck.h"
@@ -133,42 +132,6 @@ TEST(TextConversion, ToLowerUtf8LowersAsciiAndKeepsTheRest) {
   EXPECT_EQ(ToLowerUtf8(nullptr), "");
 }
 
-// ---- case-insensitive replace ----
-
-TEST(FindAndReplace, ReplacesEveryOccurrenceKeepingCaseElsewhere) {
-  EXPECT_EQ(FindAndReplaceWithNoCase("Client-Data/CORP/x", "corp", "acme"), "Client-Data/acme/x");
-  EXPECT_EQ(FindAndReplaceWithNoCase("Corp-CORP-corp", "CoRp", "Acme"), "Acme-Acme-Acme");
-  EXPECT_EQ(FindAndReplaceWithNoCase("aabb", "ab", "a"), "aa");
-  EXPECT_EQ(FindAndReplaceWithNoCase("nothing here", "corp", "acme"), "nothing here");
-}
-
-TEST(FindAndReplace, ReplacementHoldingTheOldTextTerminates) {
-  EXPECT_EQ(FindAndReplaceWithNoCase("ab-AB", "ab", "xaby"), "xaby-xaby");
-  EXPECT_EQ(FindAndReplaceWithNoCase("abab", "ab", "ab_ab"), "ab_abab_ab");
-  // The replacement is searched as given: upper case in it is not the old text.
-  EXPECT_EQ(FindAndReplaceWithNoCase("ab", "ab", "XABY"), "XABY");
-}
-
-TEST(FindAndReplace, InputsThatComeBackUnchanged) {
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(FindAndReplaceWithNoCase("CORP", "c", "x"), "CORP");
-  EXPECT_EQ(FindAndReplaceWithNoCase("CORP", "corp", "Corp"), "CORP");
-  EXPECT_EQ(FindAndReplaceWithNoCase("C", "corp", "x"), "C");
-  EXPECT_EQ(FindAndReplaceWithNoCase(nullptr, "corp", "x"), std::nullopt);
-  EXPECT_EQ(FindAndReplaceWithNoCase("CORP", nullptr, "x"), "CORP");
-  EXPECT_EQ(FindAndReplaceWithNoCase("CORP", "corp", nullptr), "CORP");
-  fflush(stdout);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("FindAndReplaceWithNoCase : Input String : CORP \n"), std::string::npos) << out;
-  EXPECT_NE(out.find("FindAndReplaceWithNoCase : The string to find is either NULL or empty string \n"),
-            std::string::npos);
-  EXPECT_NE(out.find("FindAndReplaceWithNoCase : Both the old string and new strings are same , we are sending the "
-                     "input string as output ..\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("FindAndReplaceWithNoCase : The input string is either NULL or empty string \n"),
-            std::string::npos);
-}
-
 // ---- time ----
 
 TEST(TimeTexts, DateAndTimeFormatting) {
@@ -225,22 +188,7 @@ TEST(TimeConversion, SecondsAndMillisecondsOfNow) {
   testing::internal::GetCapturedStdout();
 }
 
-// ---- path, URL and character helpers ----
-
-TEST(TextHelpers, LastComponents) {
-  LogCapture log(4);
-  EXPECT_EQ(GetLastFileName("C:\\dir\\sub\\file.exe"), "file.exe");
-  EXPECT_EQ(GetLastFileName("file.exe"), "file.exe");
-  EXPECT_EQ(GetLastFileName("C:\\dir\\"), "");
-  EXPECT_EQ(GetLastFileName(nullptr), std::nullopt);
-  EXPECT_TRUE(HasLine(log, "[DEBUG]", "GetLastFileName Function Called with file.exe...!\n"));
-  EXPECT_EQ(GetLastUrlFileName("http://host:8080/a/b/jre.zip"), "jre.zip");
-  EXPECT_EQ(GetLastUrlFileName("jre.zip"), "jre.zip");
-  EXPECT_EQ(GetLastUrlFileName(nullptr), std::nullopt);
-  EXPECT_TRUE(HasLine(log, "[DEBUG]", "GetLastUrlFileName Function Called with jre.zip...!\n"));
-  EXPECT_EQ(ReplaceChar("a/b/c", '/', '\\'), "a\\b\\c");
-  EXPECT_EQ(ReplaceChar("", '/', '\\'), "");
-}
+// ---- file helpers ----
 
 TEST(TextHelpers, FileSize64) {
   std::string folder = twtest::MakeScratchDir("size");

@@ -1,7 +1,7 @@
-// Installer staging in ordinary mode, in process: the archive is fetched from a
-// scripted server, "extracted" by a stand-in archive tool that exits 0, and the
-// extracted oracle folder copied into the system profile's LocalLow folder. A
-// copy that fails after a good extraction is the result, not 0.
+// Installer staging in ordinary mode, in process: the dependency archive is
+// fetched from a scripted server, extracted by the real archive tool, and its
+// oracle folder copied into the system profile's LocalLow folder. A copy that
+// fails after a good extraction is the result, not 0.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -20,6 +20,9 @@ std::string StagingFolder() {
   return twtest::WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
 }
 
+// The archive and its unpacked tree, made by the build (see tests/e2e).
+std::string DataFile(const std::string& name) { return ExeFolder() + "\\e2e-data\\" + name; }
+
 class StagingTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -27,15 +30,13 @@ class StagingTest : public ::testing::Test {
     g_runOptions = RunOptions{};
     agent_ = twtest::MakeScratchDir("agent");
     gv_agentInstallDir = agent_ + "\\";
-    // The stand-in archive tool: a console program that does nothing and exits 0.
     ASSERT_TRUE(CreateDirectoryA((agent_ + "\\bin").c_str(), nullptr));
-    ASSERT_TRUE(CopyFileA((ExeFolder() + "\\trivial_console.exe").c_str(), (agent_ + "\\bin\\7za.exe").c_str(), FALSE));
-    // What the extraction would have left in the patches folder.
-    ASSERT_TRUE(twtest::WriteFile(agent_ + "\\patches\\oracle\\jre.msi", "installer"));
-    ASSERT_TRUE(twtest::WriteFile(agent_ + "\\patches\\oracle\\sub\\data.cab", "cabinet"));
+    ASSERT_TRUE(CopyFileA(DataFile("7za.exe").c_str(), (agent_ + "\\bin\\7za.exe").c_str(), FALSE));
+    const std::string archive = twtest::ReadFile(DataFile("java-deps.zip"));
+    ASSERT_FALSE(archive.empty());
 
     ASSERT_TRUE(server_.Ok()) << server_.Error();
-    server_.Serve("/store/deps.zip", twtest::Response::Ok("zip bytes"));
+    server_.Serve("/store/deps.zip", twtest::Response::Ok(archive));
     gv_serverName = "127.0.0.1";
     gv_lastAccessName = "127.0.0.1";
     gv_serverProtocol = "http";
@@ -50,6 +51,10 @@ class StagingTest : public ::testing::Test {
     twtest::RemoveTree(StagingFolder());
   }
 
+  // A file of the archive's oracle folder: what it holds, and where it is staged.
+  static std::string Packed(const std::string& name) { return twtest::ReadFile(DataFile("tree\\oracle\\" + name)); }
+  static std::string Staged(const std::string& name) { return twtest::ReadFile(StagingFolder() + "\\" + name); }
+
   std::string agent_;
   twtest::ScriptedServer server_;
 };
@@ -58,21 +63,28 @@ class StagingTest : public ::testing::Test {
 
 TEST_F(StagingTest, ArchiveIsFetchedAndTheOracleFolderStaged) {
   twtest::WriteFile(StagingFolder() + "\\stale.txt", "old");
+  // An earlier patch's extracted files are not staged again.
+  twtest::WriteFile(agent_ + "\\patches\\oracle\\earlier.msi", "earlier patch");
   EXPECT_EQ(JavaPreInstaller(), 0);
-  EXPECT_EQ(twtest::ReadFile(agent_ + "\\patches\\deps.zip"), "zip bytes");
-  EXPECT_EQ(twtest::ReadFile(StagingFolder() + "\\jre.msi"), "installer");
-  EXPECT_EQ(twtest::ReadFile(StagingFolder() + "\\sub\\data.cab"), "cabinet");
+  EXPECT_EQ(twtest::ReadFile(agent_ + "\\patches\\deps.zip"), twtest::ReadFile(DataFile("java-deps.zip")));
+  for (const char* name : {"readme.txt", "Java\\installer.cfg", "Java\\jre1.8.0_202\\Data1.cab"}) {
+    ASSERT_FALSE(Packed(name).empty()) << name;
+    EXPECT_EQ(Staged(name), Packed(name)) << name;
+  }
   EXPECT_FALSE(twtest::FileExists(StagingFolder() + "\\stale.txt"));  // emptied before the copy
+  EXPECT_FALSE(twtest::FileExists(StagingFolder() + "\\earlier.msi"));
 }
 
 TEST_F(StagingTest, CopyFailureAfterAGoodExtractionIsTheResult) {
-  // Another process holds one staged file without sharing: its copy fails.
-  HANDLE locked = CreateFileA((agent_ + "\\patches\\oracle\\jre.msi").c_str(), GENERIC_READ, 0, nullptr,
+  // Another process holds one staged file without sharing: it can be neither
+  // deleted nor replaced, so its copy fails.
+  ASSERT_TRUE(twtest::WriteFile(StagingFolder() + "\\readme.txt", "held"));
+  HANDLE locked = CreateFileA((StagingFolder() + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(locked, INVALID_HANDLE_VALUE);
   EXPECT_EQ(JavaPreInstaller(), ERROR_SHARING_VIOLATION);
   CloseHandle(locked);
-  EXPECT_EQ(twtest::ReadFile(StagingFolder() + "\\sub\\data.cab"), "cabinet");  // the walk went on
+  EXPECT_EQ(Staged("Java\\installer.cfg"), Packed("Java\\installer.cfg"));  // the walk went on
 }
 
 TEST_F(StagingTest, FailedDownloadIsMinusOneWithoutTheClosingLine) {
