@@ -145,6 +145,7 @@ void SetCQuillRoot(const char* root) {
 
 uint8_t GetLogLevel() { return Settings().level.load(); }
 std::optional<std::string> GetLogFilePath() { return Settings().path; }
+std::optional<std::string> GetCQuillRoot() { return Settings().cquillRoot; }
 const void* GetLogLock() { return Settings().lock.get(); }
 
 bool OpenLogFile() { return Open("a+"); }

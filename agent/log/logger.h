@@ -31,6 +31,7 @@ void SetCQuillRoot(const char* root);  // used only when no log folder is set
 
 uint8_t GetLogLevel();
 std::optional<std::string> GetLogFilePath();  // the path that was opened
+std::optional<std::string> GetCQuillRoot();   // the support library's root folder, if set
 // The address that serialises log writers (and the rotation's truncation).
 const void* GetLogLock();
 
