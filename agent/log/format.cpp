@@ -1,13 +1,17 @@
-// printf-style formatting for the log (see format.h). Each conversion is handed
-// to the C runtime's snprintf with its own argument, except wide texts, which are
-// converted to UTF-8 here so that the log holds UTF-8 on every platform.
+// printf-style formatting for the log (see format.h). A format whose every
+// conversion the C runtime renders as the log wants goes to vsnprintf whole;
+// any other is taken apart here: each conversion is handed to snprintf with its
+// own argument, except wide texts, which are converted to UTF-8 here so that the
+// log holds UTF-8 on every platform, and absent texts, shown as "(null)".
 #include "agent/log/format.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 
 namespace {
 
@@ -82,9 +86,80 @@ std::string WideToUtf8Lossy(const wchar_t* text) {
   return out;
 }
 
-std::string FormatTextV(const char* format, va_list args) {
+namespace {
+
+// True when the C runtime renders every conversion of `format` exactly as the
+// conversion-by-conversion formatter below would: no wide texts (%S, %ls, %ws,
+// %C, %lc), no Windows-only length modifiers, no %n, nothing unknown, and no
+// null %s (glibc prints "" or "(null)" depending on the precision, the Windows
+// runtimes "(null)" cut by it). Walks a copy of the arguments to see the texts.
+bool IsPlainFormat(const char* format, va_list args) {
+  va_list ap;
+  va_copy(ap, args);
+  bool plain = true;
+  for (const char* p = strchr(format, '%'); plain && p; p = strchr(p, '%')) {
+    ++p;
+    if (*p == '%') {
+      ++p;
+      continue;
+    }
+    while (*p && strchr("-+ #0", *p)) ++p;
+    if (*p == '*') {
+      (void)va_arg(ap, int);
+      ++p;
+    } else {
+      while (*p >= '0' && *p <= '9') ++p;
+    }
+    if (*p == '.') {
+      ++p;
+      if (*p == '*') {
+        (void)va_arg(ap, int);
+        ++p;
+      } else {
+        while (*p >= '0' && *p <= '9') ++p;
+      }
+    }
+    const char* lengthStart = p;
+    while (*p && strchr("hljztL", *p)) ++p;
+    const std::string_view length(lengthStart, static_cast<size_t>(p - lengthStart));
+    const char conv = *p;
+    if (conv) ++p;
+    switch (conv) {
+      case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
+        if (length.empty() || length == "h" || length == "hh") (void)va_arg(ap, int);
+        else if (length == "l") (void)va_arg(ap, long);
+        else if (length == "ll" || length == "j") (void)va_arg(ap, long long);
+        else if (length == "z" || length == "t") (void)va_arg(ap, size_t);
+        else plain = false;
+        break;
+      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        if (length.empty() || length == "l") (void)va_arg(ap, double);
+        else if (length == "L") (void)va_arg(ap, long double);
+        else plain = false;
+        break;
+      case 'c':
+        if (length.empty()) (void)va_arg(ap, int);
+        else plain = false;
+        break;
+      case 's':
+        plain = length.empty() && va_arg(ap, const char*) != nullptr;
+        break;
+      case 'p':
+        if (length.empty()) (void)va_arg(ap, void*);
+        else plain = false;
+        break;
+      default:  // wide, Windows-only, %n, unknown, or a lone '%' at the end
+        plain = false;
+        break;
+    }
+  }
+  va_end(ap);
+  return plain;
+}
+
+// Conversion by conversion (see the top of the file).
+std::string FormatPieces(const char* format, va_list args) {
   std::string out;
-  if (!format) return out;
   va_list ap;
   va_copy(ap, args);
   const char* p = format;
@@ -109,7 +184,7 @@ std::string FormatTextV(const char* format, va_list args) {
       width = va_arg(ap, int);
       if (width < 0) {
         flags += '-';
-        width = -width;
+        width = width == INT_MIN ? INT_MAX : -width;
       }
       ++p;
     } else {
@@ -120,6 +195,7 @@ std::string FormatTextV(const char* format, va_list args) {
       precision = 0;
       if (*p == '*') {
         precision = va_arg(ap, int);
+        if (precision < 0) precision = -1;  // a negative precision counts as none
         ++p;
       } else {
         while (*p >= '0' && *p <= '9') precision = precision * 10 + (*p++ - '0');
@@ -224,6 +300,47 @@ std::string FormatTextV(const char* format, va_list args) {
   }
   va_end(ap);
   return out;
+}
+
+}  // namespace
+
+char* FormatTextInto(char* buf, size_t cap, std::string& spill, size_t& length, const char* format,
+                     va_list args) {
+  length = 0;
+  if (!format) {
+    if (cap > 0) buf[0] = '\0';
+    return buf;
+  }
+  if (IsPlainFormat(format, args)) {
+    va_list ap;
+    va_copy(ap, args);
+    const int n = vsnprintf(buf, cap, format, ap);
+    va_end(ap);
+    if (n >= 0 && static_cast<size_t>(n) < cap) {
+      length = static_cast<size_t>(n);
+      return buf;
+    }
+    if (n >= 0) {
+      spill.assign(static_cast<size_t>(n), '\0');
+      va_copy(ap, args);
+      vsnprintf(spill.data(), spill.size() + 1, format, ap);
+      va_end(ap);
+      length = spill.size();
+      return spill.data();
+    }
+  }
+  spill = FormatPieces(format, args);
+  length = spill.size();
+  return spill.data();
+}
+
+std::string FormatTextV(const char* format, va_list args) {
+  char small[256];
+  std::string spill;
+  size_t length = 0;
+  const char* text = FormatTextInto(small, sizeof small, spill, length, format, args);
+  if (text == small) return std::string(small, length);
+  return spill;
 }
 
 std::string FormatText(const char* format, ...) {

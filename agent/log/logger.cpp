@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "agent/log/format.h"
 #include "agent/log/objectlock.h"
@@ -20,6 +21,8 @@ struct LogSettings {
   std::optional<std::string> cquillRoot;
   std::atomic<uint8_t> level{3};
   std::unique_ptr<char> lock;  // a one-byte object whose address is the log lock
+  // The stream was opened here for appending only (else SetLogFilePtr adopted it).
+  std::atomic<bool> appendOnly{false};
 };
 
 LogSettings& Settings() {
@@ -27,27 +30,117 @@ LogSettings& Settings() {
   return s;
 }
 
-int WriteLine(uint8_t threshold, const char* tag, const char* format, va_list ap) {
+// Longest texts of the line prefix: seven numbers of the timestamp, each at
+// most 11 characters ("-2147483648"), with their six separators; a tag such as
+// "[ERROR]"; the whole "[ <timestamp> ] [ <thread id> ] <tag> ".
+constexpr size_t kIntMax = 11;
+constexpr size_t kTimeStampMax = 7 * kIntMax + 6;
+constexpr size_t kTagMax = 7;
+constexpr size_t kPrefixMax = 2 + kTimeStampMax + 5 + kIntMax + 3 + kTagMax + 1;
+
+// Writes `value` as printf's "%0<width>d" does; returns the end.
+char* PutDecimal(char* out, int value, int width) {
+  char digits[kIntMax];
+  unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) {
+    *out++ = '-';
+    --width;
+  }
+  for (int pad = width - count; pad > 0; --pad) *out++ = '0';
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+char* PutText(char* out, std::string_view text) {
+  memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// The timestamp "%d-%02d-%02d %02d:%02d:%02d:%03d" of the local clock, read
+// now, into out (kTimeStampMax bytes); returns the end.
+char* PutTimeStamp(char* out) {
+  const twplat::LocalTime t = twplat::Now();
+  out = PutDecimal(out, t.year, 0);
+  *out++ = '-';
+  out = PutDecimal(out, t.month, 2);
+  *out++ = '-';
+  out = PutDecimal(out, t.day, 2);
+  *out++ = ' ';
+  out = PutDecimal(out, t.hour, 2);
+  *out++ = ':';
+  out = PutDecimal(out, t.minute, 2);
+  *out++ = ':';
+  out = PutDecimal(out, t.second, 2);
+  *out++ = ':';
+  return PutDecimal(out, t.millis, 3);
+}
+
+// One write of a whole line: one append for a stream opened here, else
+// through the adopted stream as it stands.
+void Emit(FILE* f, const char* data, size_t size) {
+  if (Settings().appendOnly.load()) {
+    twplat::AppendWhole(f, data, size);
+  } else {
+    fwrite(data, 1, size, f);
+    fflush(f);
+  }
+}
+
+// "Log open time: ..." and "Log close time: ...": no prefix, no level.
+void WriteFramingLine(FILE* f, std::string_view label) {
+  char line[32 + kTimeStampMax];
+  char* end = PutText(line, label);
+  end = PutTimeStamp(end);
+  *end++ = '\n';
+  Emit(f, line, static_cast<size_t>(end - line));
+}
+
+int WriteLine(uint8_t threshold, std::string_view tag, const char* format, va_list ap) {
   LogSettings& s = Settings();
   if (!gv_logFilePtr.load()) return 0;
   uint8_t level = s.level.load();
   if (level == 0 || level < threshold) return 0;
   const void* lock = s.lock.get();
   if (!lock) return 0;
-  std::string line = "[ " + GetTimeStamp() + " ] [ " +
-                     std::to_string(static_cast<int32_t>(twplat::CurrentThreadId())) + " ] " + tag + " " +
-                     FormatTextV(format, ap);
+  // The message is formatted behind room for the longest prefix, so that the
+  // whole line leaves in one write without being copied.
+  char line[1024];
+  std::string spill;  // a message too long for the stack, or one of wide texts
+  size_t length = 0;
+  char* message = FormatTextInto(line + kPrefixMax, sizeof line - kPrefixMax, spill, length, format, ap);
+  if (message != line + kPrefixMax) {
+    spill.insert(0, kPrefixMax, ' ');
+    message = spill.data() + kPrefixMax;
+  }
+  const int32_t threadId = static_cast<int32_t>(twplat::CurrentThreadId());
   LockObject(lock);
-  // The stream may have been closed while this thread waited for the lock.
+  // The stream may have been closed while this thread waited for the lock. The
+  // timestamp is read only now, under the lock, so that the lines of all
+  // threads carry their times in the order in which they stand in the file.
   if (FILE* f = gv_logFilePtr.load()) {
-    fwrite(line.data(), 1, line.size(), f);
-    fflush(f);
+    char* start = message - kPrefixMax;
+    char* end = PutText(start, "[ ");
+    end = PutTimeStamp(end);
+    end = PutText(end, " ] [ ");
+    end = PutDecimal(end, threadId, 0);
+    end = PutText(end, " ] ");
+    end = PutText(end, tag);
+    *end++ = ' ';
+    // The prefix was written at the front of the room; close the gap to the message.
+    const size_t prefixLength = static_cast<size_t>(end - start);
+    start = static_cast<char*>(memmove(message - prefixLength, start, prefixLength));
+    Emit(f, start, prefixLength + length);
   }
   UnlockObject(lock);
   return 0;
 }
 
-bool Open(const char* mode) {
+bool Open(bool truncate) {
   LogSettings& s = Settings();
   if (gv_logFilePtr.load()) {
     LogTrace("gv_logFilePtr already Set\n");
@@ -66,11 +159,10 @@ bool Open(const char* mode) {
     path = "../logs/" + name;
   }
   s.path = path;
-  FILE* f = twplat::OpenShared(path.c_str(), mode);
+  FILE* f = twplat::OpenAppendOnly(path.c_str(), truncate);
   if (!f) return false;
-  std::string opened = "Log open time: " + GetTimeStamp() + "\n";
-  fwrite(opened.data(), 1, opened.size(), f);
-  fflush(f);
+  s.appendOnly = true;
+  WriteFramingLine(f, "Log open time: ");
   gv_logFilePtr.store(f);
   return true;
 }
@@ -79,6 +171,7 @@ bool Open(const char* mode) {
 
 #define TW_LEVEL_OP(name, threshold, tag)          \
   int name(const char* format, ...) {              \
+    static_assert(sizeof(tag) - 1 <= kTagMax);     \
     va_list ap;                                    \
     va_start(ap, format);                          \
     int r = WriteLine(threshold, tag, format, ap); \
@@ -132,6 +225,7 @@ void SetLogLevel(uint8_t level) { Settings().level = level; }
 
 bool SetLogFilePtr(FILE* stream) {
   if (!stream) return false;
+  Settings().appendOnly = false;
   gv_logFilePtr.store(stream);
   return true;
 }
@@ -148,16 +242,14 @@ std::optional<std::string> GetLogFilePath() { return Settings().path; }
 std::optional<std::string> GetCQuillRoot() { return Settings().cquillRoot; }
 const void* GetLogLock() { return Settings().lock.get(); }
 
-bool OpenLogFile() { return Open("a+"); }
-bool OpenNewLogFile() { return Open("w"); }
+bool OpenLogFile() { return Open(false); }
+bool OpenNewLogFile() { return Open(true); }
 
 void CloseLogFile() {
   const void* lock = Settings().lock.get();
   if (lock) LockObject(lock);
   if (FILE* f = gv_logFilePtr.exchange(nullptr)) {
-    std::string closed = "Log close time: " + GetTimeStamp() + "\n";
-    fwrite(closed.data(), 1, closed.size(), f);
-    fflush(f);
+    WriteFramingLine(f, "Log close time: ");
     fclose(f);
   }
   if (lock) UnlockObject(lock);
@@ -172,11 +264,8 @@ void FreeLogSettings() {
 }
 
 std::string GetTimeStamp() {
-  twplat::LocalTime t = twplat::Now();
-  char buf[64];
-  snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d:%03d", t.year, t.month, t.day, t.hour, t.minute,
-           t.second, t.millis);
-  return buf;
+  char buf[kTimeStampMax];
+  return std::string(buf, PutTimeStamp(buf));
 }
 
 int CreateDirectoryTree(const char* path) {
