@@ -14,6 +14,7 @@
 #include "agent/log/objectlock.h"
 #include "agent/registry/registry.h"
 #include "agent/util/errortext.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/textconv.h"
 
 namespace {
@@ -64,9 +65,9 @@ std::vector<std::string> SplitNameList(const char* nameList) {
 // which case the file is deleted.
 bool ProbeExclusiveSize(const std::string& live, int64_t& size) {
   size = 0;
-  HANDLE h = CreateFileA(live.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  KernelHandle h(CreateFileA(live.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) {
     LogError("RotateSpecificLogs : hFile is NULL or not AVAILABLE (Errorcode : %d) for the file name %s . \n",
              static_cast<int>(GetLastError()), live.c_str());
     return false;
@@ -81,7 +82,6 @@ bool ProbeExclusiveSize(const std::string& live, int64_t& size) {
             static_cast<int>(GetLastError()));
     DeleteLogFile(live, true);
   }
-  CloseHandle(h);
   return true;
 }
 
@@ -97,12 +97,9 @@ void CopyAndTruncateLiveLog(const std::string& live, const std::string& target) 
   const DWORD copyErr = copied ? 0 : GetLastError();
   DWORD truncErr = 0;
   if (copied) {
-    HANDLE h = CreateFileA(live.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-      truncErr = GetLastError();
-    else
-      CloseHandle(h);
+    const KernelHandle h(CreateFileA(live.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) truncErr = GetLastError();
   }
   if (lock) UnlockObject(lock);
 
@@ -193,19 +190,18 @@ std::string BackupLogName(const char* folder, const char* fileName, int64_t k) {
 int32_t CheckLogSizeReached(const char* path, uint32_t limit) {
   LARGE_INTEGER size;
   size.QuadPart = 0;
-  HANDLE h = CreateFileA(path ? path : "", GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  const KernelHandle h(CreateFileA(path ? path : "", GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h) {
     const DWORD err = GetLastError();
     LogError("CheckLogSizeReached : Unable to get the file handle \n");
     LogErrorCodeA(static_cast<int32_t>(err));
   } else {
-    if (!GetFileSizeEx(h, &size)) {
+    if (!GetFileSizeEx(h.Get(), &size)) {
       LogError("CheckLogSizeReached : Error occurred in getting the size %d \n", static_cast<int>(GetLastError()));
       size.QuadPart = 0;
     }
-    CloseHandle(h);
   }
   LogInfo("CheckLogSizeReached : The log file size of %s is given by %ld \n", path,
           static_cast<long>(static_cast<int32_t>(size.LowPart)));
@@ -225,11 +221,11 @@ int32_t FindNoOfRepeatedFileNames(const char* folder, const char* base) {
           pattern.c_str());
   int32_t count = 0;
   WIN32_FIND_DATAA entry;
-  HANDLE h = FindFirstFileA(pattern.c_str(), &entry);
-  const DWORD firstErr = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  FindHandle h(FindFirstFileA(pattern.c_str(), &entry));
+  const DWORD firstErr = h ? 0 : GetLastError();
   LogInfo("FindNoOfRepeatedFileNames : Successfully finded out first file  %d  .\n",
-          static_cast<int>(reinterpret_cast<intptr_t>(h)));
-  if (h == INVALID_HANDLE_VALUE) {
+          static_cast<int>(reinterpret_cast<intptr_t>(h.Get())));
+  if (!h) {
     LogErrorCode(static_cast<int32_t>(firstErr));
     LogError("FindNumberOfRepeatedFileNames : Unable to find the files/folder.\n");
     count = -1;
@@ -239,9 +235,9 @@ int32_t FindNoOfRepeatedFileNames(const char* folder, const char* base) {
       ++count;
       const std::string entryPath = dir + "\\" + entry.cFileName;
       LogInfo("FindNoOfRepeatedFileNames : after memset of szSrcPath is  %s  .\n", entryPath.c_str());
-      if (!FindNextFileA(h, &entry)) endErr = GetLastError();
+      if (!FindNextFileA(h.Get(), &entry)) endErr = GetLastError();
     } while (endErr == 0);
-    FindClose(h);
+    h.Close();
     if (endErr != ERROR_NO_MORE_FILES) {
       LogErrorCode(static_cast<int32_t>(endErr));
       LogError("FindNumberOfRepeatedFileNames : Couldn't find next file :%d\n", static_cast<int>(endErr));

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "tests/e2e/managed_computer.h"
-#include "tests/handler/proc/sleeper_process.h"
+#include "tests/support/sleeper_process.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"
 

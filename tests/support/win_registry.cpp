@@ -3,20 +3,13 @@
 // registry layer, so tests can check that layer against it.
 #include "tests/support/win_registry.h"
 
+#include "tests/support/win_system.h"
+
 #include <algorithm>
 #include <cwchar>
 
 namespace twtest {
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
 
 std::string Narrow(const wchar_t* text, size_t length) {
   if (length == 0) return std::string();

@@ -17,8 +17,6 @@ namespace twtest {
 
 namespace {
 
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 std::string EnvVar(const char* name) {
   DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
   if (n == 0) return {};

@@ -1,30 +1,14 @@
 // Sleeper copies for the process-check tests (see sleeper_process.h).
-#include "tests/handler/proc/sleeper_process.h"
+#include "tests/support/sleeper_process.h"
 
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "tests/support/win_system.h"
+
 namespace twtest {
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
-  out.resize(static_cast<size_t>(n) - 1);
-  return out;
-}
-
-std::string Narrow(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n) - 1);
-  return out;
-}
 
 std::wstring OwnPath() {
   std::vector<wchar_t> buffer(32768, L'\0');

@@ -12,6 +12,7 @@
 #include "agent/util/textutil.h"
 #include "tests/agent/util/logcheck.h"
 #include "tests/support/scratch.h"
+#include "tests/support/win_system.h"
 
 using twtest::HasLine;
 using twtest::LogCapture;
@@ -24,8 +25,6 @@ bool IsDir(const std::string& path) {
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class FileUtilTest : public testing::Test {
  protected:
@@ -94,7 +93,7 @@ TEST_F(FileUtilTest, CopyFolderGoesOnPastAFileThatCannotBeCopied) {
 // the file below it never arrives.
 TEST_F(FileUtilTest, CopyFolderPassesUpASubfolderThatCannotBeWalked) {
   ASSERT_TRUE(twtest::WriteFile(At("src\\a.txt"), "A"));
-  const std::wstring sub = Wide(At("src")) + L"\\\u4e2d";
+  const std::wstring sub = twtest::Widen(At("src")) + L"\\\u4e2d";
   ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
   HANDLE file = CreateFileW((sub + L"\\b.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -172,9 +171,9 @@ TEST_F(FileUtilTest, CreateFolderOfADriveRootCreatesNothing) {
 TEST_F(FileUtilTest, CreateFolderWideForm) {
   const std::string invalidData = GetErrorMessageText(13);  // before the capture: it logs too
   LogCapture log(4);
-  std::wstring path = Wide(At("w\\")) + L"Stra\u00DFe\\\u65E5\u672C\\file.txt";
+  std::wstring path = twtest::Widen(At("w\\")) + L"Stra\u00DFe\\\u65E5\u672C\\file.txt";
   EXPECT_EQ(CreateFolder(path.c_str()), 0);
-  std::wstring folder = Wide(At("w\\")) + L"Stra\u00DFe\\\u65E5\u672C";
+  std::wstring folder = twtest::Widen(At("w\\")) + L"Stra\u00DFe\\\u65E5\u672C";
   DWORD a = GetFileAttributesW(folder.c_str());
   EXPECT_TRUE(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_TRUE(HasLine(log, "[DEBUG]",
@@ -312,10 +311,10 @@ TEST_F(FileUtilTest, IsFileExistOfExactlyFourGiB) {
 TEST_F(FileUtilTest, CheckFileExists) {
   ASSERT_TRUE(twtest::WriteFile(At("setup-8u201.exe"), "x"));
   LogCapture log(4);
-  EXPECT_EQ(CheckFileExists(Wide(At("setup-*.exe")).c_str()), 0);
-  EXPECT_EQ(CheckFileExists(Wide(At("setup-8u201.exe")).c_str()), 0);
+  EXPECT_EQ(CheckFileExists(twtest::Widen(At("setup-*.exe")).c_str()), 0);
+  EXPECT_EQ(CheckFileExists(twtest::Widen(At("setup-8u201.exe")).c_str()), 0);
   EXPECT_TRUE(HasLine(log, "[DEBUG]", "FileName to search -> " + At("setup-*.exe") + " \n"));
-  EXPECT_EQ(CheckFileExists(Wide(At("jre-*.msi")).c_str()), 2);
+  EXPECT_EQ(CheckFileExists(twtest::Widen(At("jre-*.msi")).c_str()), 2);
   EXPECT_TRUE(HasLine(log, "[ERROR]", "CheckFileExists -> Invalid File Handle. 2 \n")) << log.Text();
   EXPECT_EQ(CheckFileExists(nullptr), 13);
   EXPECT_EQ(twtest::CountMessage(log, "@@@@@@@@ End Of CheckFileExists Method @@@@@@@@ \n"), 3);
@@ -330,7 +329,7 @@ TEST_F(FileUtilTest, PathsBeyondTheClassicLimitFailCleanly) {
   ASSERT_TRUE(twtest::WriteFile(At("src.txt"), "s"));
   LogCapture log(4);
   EXPECT_EQ(CreateFolder(longFile.c_str()), ERROR_FILENAME_EXCED_RANGE);
-  EXPECT_EQ(CreateFolder(Wide(longFile).c_str()), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(CreateFolder(twtest::Widen(longFile).c_str()), ERROR_FILENAME_EXCED_RANGE);
   EXPECT_EQ(TWCopyFile(longFile.c_str(), At("src.txt").c_str()), ERROR_FILENAME_EXCED_RANGE);
   EXPECT_TRUE(HasLine(log, "[INFO]", "TWCopyFile : Problem while Creating destination directory..!\n"));
   // Nothing half-made: no folder cut short at the limit.
@@ -338,7 +337,7 @@ TEST_F(FileUtilTest, PathsBeyondTheClassicLimitFailCleanly) {
 
   EXPECT_NE(TWCopyFolder(longFolder.c_str(), At("dst").c_str()), 0);
   EXPECT_FALSE(Exists(At("dst")));
-  EXPECT_EQ(CheckFileExists(Wide(longFolder + "\\none*.txt").c_str()), 2);
+  EXPECT_EQ(CheckFileExists(twtest::Widen(longFolder + "\\none*.txt").c_str()), 2);
   EXPECT_EQ(IsFileExist(longFile.c_str()), 0);
   TWDeleteFolder(longFolder.c_str());
   EXPECT_TRUE(IsDir(root_));

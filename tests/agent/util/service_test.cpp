@@ -10,6 +10,7 @@
 #include "agent/util/servicemsg.h"
 #include "tests/agent/util/logcheck.h"
 #include "tests/support/scratch.h"
+#include "tests/support/win_system.h"
 
 using twtest::HasLine;
 using twtest::LogCapture;
@@ -23,23 +24,19 @@ std::string ServiceExePath() {
   return path.substr(0, path.rfind('\\') + 1) + "tw_test_service.exe";
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+using twtest::Widen;
 
 bool WaitForState(SC_HANDLE service, DWORD state) {
-  for (int i = 0; i < 300; ++i) {
-    SERVICE_STATUS status{};
-    if (QueryServiceStatus(service, &status) && status.dwCurrentState == state) return true;
-    Sleep(100);
-  }
-  return false;
+  return twtest::WaitUntil(
+      [&] {
+        SERVICE_STATUS status{};
+        return QueryServiceStatus(service, &status) && status.dwCurrentState == state;
+      },
+      30000);
 }
 
 bool WaitForContent(const std::string& path, const std::string& expected) {
-  for (int i = 0; i < 100; ++i) {
-    if (twtest::ReadFile(path) == expected) return true;
-    Sleep(100);
-  }
-  return false;
+  return twtest::WaitUntil([&] { return twtest::ReadFile(path) == expected; }, 10000);
 }
 
 class ServiceMsgTest : public testing::Test {
@@ -84,7 +81,7 @@ class ServiceMsgTest : public testing::Test {
 TEST_F(ServiceMsgTest, ControlCodeReachesRunningService) {
   Start();
   LogCapture log(4);
-  const std::wstring wideName = Wide(name_);
+  const std::wstring wideName = Widen(name_);
   EXPECT_EQ(SendServiceMsg(147, wideName.c_str()), 1);
   EXPECT_TRUE(WaitForContent(record_, "147\n")) << twtest::ReadFile(record_);
   EXPECT_TRUE(HasLine(log, "[INFO]", "SendServiceMsg : Service " + name_ + " Opened successfully\n"));
@@ -98,7 +95,7 @@ TEST_F(ServiceMsgTest, ControlCodeReachesRunningService) {
 
 TEST_F(ServiceMsgTest, StoppedServiceRefusesTheControl) {
   LogCapture log(4);
-  const std::wstring wideName = Wide(name_);
+  const std::wstring wideName = Widen(name_);
   EXPECT_EQ(SendServiceMsg(147, wideName.c_str()), 0);
   EXPECT_TRUE(HasLine(log, "[ERROR]", "SendServiceMsg : Notification failed 1062 \n")) << log.Text();
   EXPECT_FALSE(twtest::FileExists(record_));

@@ -13,7 +13,7 @@
 #include "handler/javadiscovery.h"
 #include "handler/options.h"
 #include "handler/processes.h"
-#include "tests/handler/proc/sleeper_process.h"
+#include "tests/support/sleeper_process.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_registry.h"
 

@@ -37,12 +37,9 @@ std::string CurrentDirectory() {
 
 // Waits until the helper has written its process id.
 DWORD WaitForPid(const std::string& file) {
-  for (int i = 0; i < 200; ++i) {
-    std::string text = twtest::ReadFile(file);
-    if (!text.empty()) return static_cast<DWORD>(std::stoul(text));
-    Sleep(50);
-  }
-  return 0;
+  std::string text;
+  if (!twtest::WaitUntil([&] { return !(text = twtest::ReadFile(file)).empty(); }, 10000, 50)) return 0;
+  return static_cast<DWORD>(std::stoul(text));
 }
 
 class ExecuteTest : public testing::Test {
