@@ -83,6 +83,9 @@ class RegistryKey {
   REGSAM View() const { return view_; }
 
  private:
+  template <typename Call>
+  LONG Adopt(REGSAM access, Call call);
+
   HKEY key_ = nullptr;
   REGSAM view_ = 0;
 };

@@ -34,53 +34,40 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
   return *this;
 }
 
-LONG RegistryKey::Open(HKEY parent, const char* subKey, REGSAM access) {
+// Open and Create differ only in the call that hands out the key: `call`
+// receives the effective access mask and where to put the key, and on success
+// the key it gave replaces the one held.
+template <typename Call>
+LONG RegistryKey::Adopt(REGSAM access, Call call) {
   const REGSAM effective = RegistryAccess(access);
-  HKEY opened = nullptr;
-  LONG rc = RegOpenKeyExA(parent, subKey, 0, effective, &opened);
+  HKEY key = nullptr;
+  const LONG rc = call(effective, &key);
   if (rc != ERROR_SUCCESS) return rc;
   Close();
-  key_ = opened;
+  key_ = key;
   view_ = effective & kViewBits;
   return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::Open(HKEY parent, const char* subKey, REGSAM access) {
+  return Adopt(access, [&](REGSAM effective, HKEY* key) { return RegOpenKeyExA(parent, subKey, 0, effective, key); });
 }
 
 LONG RegistryKey::Open(HKEY parent, const wchar_t* subKey, REGSAM access) {
-  const REGSAM effective = RegistryAccess(access);
-  HKEY opened = nullptr;
-  LONG rc = RegOpenKeyExW(parent, subKey, 0, effective, &opened);
-  if (rc != ERROR_SUCCESS) return rc;
-  Close();
-  key_ = opened;
-  view_ = effective & kViewBits;
-  return ERROR_SUCCESS;
+  return Adopt(access, [&](REGSAM effective, HKEY* key) { return RegOpenKeyExW(parent, subKey, 0, effective, key); });
 }
 
 LONG RegistryKey::Create(HKEY parent, const wchar_t* subKey, REGSAM access, DWORD* disposition) {
-  const REGSAM effective = RegistryAccess(access);
-  HKEY created = nullptr;
-  DWORD how = 0;
-  LONG rc = RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, effective, nullptr, &created, &how);
-  if (rc != ERROR_SUCCESS) return rc;
-  Close();
-  key_ = created;
-  view_ = effective & kViewBits;
-  if (disposition) *disposition = how;
-  return ERROR_SUCCESS;
+  return Adopt(access, [&](REGSAM effective, HKEY* key) {
+    return RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, effective, nullptr, key, disposition);
+  });
 }
 
 LONG RegistryKey::Create(HKEY parent, const char* subKey, char* keyClass, DWORD options, REGSAM access,
                          LPSECURITY_ATTRIBUTES security, DWORD* disposition) {
-  const REGSAM effective = RegistryAccess(access);
-  HKEY created = nullptr;
-  DWORD how = 0;
-  LONG rc = RegCreateKeyExA(parent, subKey, 0, keyClass, options, effective, security, &created, &how);
-  if (rc != ERROR_SUCCESS) return rc;
-  Close();
-  key_ = created;
-  view_ = effective & kViewBits;
-  if (disposition) *disposition = how;
-  return ERROR_SUCCESS;
+  return Adopt(access, [&](REGSAM effective, HKEY* key) {
+    return RegCreateKeyExA(parent, subKey, 0, keyClass, options, effective, security, key, disposition);
+  });
 }
 
 LONG RegistryKey::QueryDWORDValue(const char* name, DWORD& out) {
