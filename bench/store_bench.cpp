@@ -1,0 +1,247 @@
+// The table-data store against SQLite in memory, in the same run: appending
+// 10^5 and 10^6 rows of three columns (an integer key, an integer, a text),
+// and selecting from 10^6 rows with an equality criterion (0.1 % of the rows)
+// and a two-term or criterion (50 %). SQLite gets its statements prepared
+// once, its inserts in one transaction, and steps every result row; the store
+// builds each row as a caller does, appends it with AddNewRow, and walks every
+// selected row with GotoNextRowObject. Each benchmark runs five times, the
+// runs shuffled among each other so that a passing load on a shared machine
+// falls on both sides alike; after the usual table it prints the median time
+// of each, the ratios store / SQLite, the scaling of the inserts from 10^5 to
+// 10^6 rows on each side, and the load average.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "agent/log/objectlock.h"
+#include "tabledata/dict/dictionary.h"
+#include "tabledata/store/tabledata.h"
+
+namespace {
+
+const char kDictionary[] = R"(<data-dictionary>
+  <table name="InsertRows"><columns>
+    <column name="ID"><data-type>INTEGER</data-type></column>
+    <column name="K"><data-type>INTEGER</data-type></column>
+    <column name="NAME"><data-type>TEXT</data-type></column>
+  </columns></table>
+  <table name="SelectRows"><columns>
+    <column name="ID"><data-type>INTEGER</data-type></column>
+    <column name="K"><data-type>INTEGER</data-type></column>
+    <column name="NAME"><data-type>TEXT</data-type></column>
+  </columns></table>
+</data-dictionary>)";
+
+constexpr int kSelectRows = 1000000;
+// K is i mod 1000: K=7 selects 0.1 % of the rows, K<250 or K>=750 half of them.
+const char kEqualCriteria[] = "K=7";
+const char kOrCriteria[] = "K<250 or K>=750";
+constexpr int kEqualMatches = kSelectRows / 1000;
+constexpr int kOrMatches = kSelectRows / 2;
+
+using Clock = std::chrono::steady_clock;
+
+sqlite3* g_selectDb = nullptr;
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    fprintf(stderr, "store_bench: %s failed\n", what);
+    exit(1);
+  }
+}
+
+void* NewValue(const void* bytes, size_t length) {
+  char* value = static_cast<char*>(malloc(length + 1));
+  memcpy(value, bytes, length);
+  value[length] = '\0';
+  return value;
+}
+
+// One row as a caller builds it: malloc'd arrays and values.
+RowObject* NewRow(int32_t i, const char* name, size_t nameLength) {
+  void** values = static_cast<void**>(malloc(3 * sizeof(void*)));
+  int32_t* lengths = static_cast<int32_t*>(malloc(3 * sizeof(int32_t)));
+  const int32_t k = i % 1000;
+  values[0] = NewValue(&i, 4);
+  values[1] = NewValue(&k, 4);
+  values[2] = NewValue(name, nameLength);
+  lengths[0] = 4;
+  lengths[1] = 4;
+  lengths[2] = static_cast<int32_t>(nameLength);
+  return CreateNewRowObject(values, lengths);
+}
+
+void StoreFill(const char* table, int rows) {
+  char name[32];
+  for (int i = 0; i < rows; ++i) {
+    const int n = snprintf(name, sizeof name, "name-%d", i % 100);
+    Check(AddNewRow(table, NewRow(i, name, static_cast<size_t>(n))), "AddNewRow");
+  }
+}
+
+sqlite3* SqliteOpen() {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(":memory:", &db) == SQLITE_OK, "sqlite3_open");
+  Check(sqlite3_exec(db, "CREATE TABLE t(id INTEGER, k INTEGER, name TEXT)", nullptr, nullptr, nullptr) == SQLITE_OK,
+        "CREATE TABLE");
+  return db;
+}
+
+void SqliteFill(sqlite3* db, int rows) {
+  sqlite3_stmt* insert = nullptr;
+  Check(sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?1, ?2, ?3)", -1, &insert, nullptr) == SQLITE_OK, "prepare");
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  char name[32];
+  for (int i = 0; i < rows; ++i) {
+    const int n = snprintf(name, sizeof name, "name-%d", i % 100);
+    sqlite3_bind_int(insert, 1, i);
+    sqlite3_bind_int(insert, 2, i % 1000);
+    sqlite3_bind_text(insert, 3, name, n, SQLITE_TRANSIENT);
+    Check(sqlite3_step(insert) == SQLITE_DONE, "INSERT");
+    sqlite3_reset(insert);
+  }
+  Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "COMMIT");
+  sqlite3_finalize(insert);
+}
+
+void BM_StoreInsert(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    Check(CreateTable("InsertRows"), "CreateTable");
+    const Clock::time_point start = Clock::now();
+    StoreFill("InsertRows", rows);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    FreeTableData(GetTableDataByName("InsertRows"));
+  }
+}
+
+void BM_SqliteInsert(benchmark::State& state) {
+  const int rows = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    sqlite3* db = SqliteOpen();
+    const Clock::time_point start = Clock::now();
+    SqliteFill(db, rows);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    sqlite3_close(db);
+  }
+}
+
+void StoreSelect(benchmark::State& state, const char* criteria, int expected) {
+  for (auto _ : state) {
+    ResultData* result = SelectRows("SelectRows", criteria);
+    int count = 0;
+    while (GotoNextRowObject(result)) ++count;
+    FreeResultData(result);
+    Check(count == expected, "the store's selection");
+  }
+}
+
+void SqliteSelect(benchmark::State& state, const char* sql, int expected) {
+  sqlite3_stmt* select = nullptr;
+  Check(sqlite3_prepare_v2(g_selectDb, sql, -1, &select, nullptr) == SQLITE_OK, "prepare");
+  for (auto _ : state) {
+    int count = 0;
+    while (sqlite3_step(select) == SQLITE_ROW) ++count;
+    sqlite3_reset(select);
+    Check(count == expected, "SQLite's selection");
+  }
+  sqlite3_finalize(select);
+}
+
+void BM_StoreSelectEqual(benchmark::State& state) { StoreSelect(state, kEqualCriteria, kEqualMatches); }
+void BM_SqliteSelectEqual(benchmark::State& state) {
+  SqliteSelect(state, "SELECT id, k, name FROM t WHERE k = 7", kEqualMatches);
+}
+void BM_StoreSelectOr(benchmark::State& state) { StoreSelect(state, kOrCriteria, kOrMatches); }
+void BM_SqliteSelectOr(benchmark::State& state) {
+  SqliteSelect(state, "SELECT id, k, name FROM t WHERE k < 250 OR k >= 750", kOrMatches);
+}
+
+BENCHMARK(BM_StoreInsert)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteInsert)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoreSelectEqual)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteSelectEqual)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoreSelectOr)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteSelectOr)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Keeps the time per iteration of every run of each benchmark for the medians.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  MedianReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration)
+        seconds[run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args)].push_back(run.GetAdjustedRealTime() /
+                                              benchmark::GetTimeUnitMultiplier(run.time_unit));
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double Median(const std::string& name) {
+    std::vector<double>& v = seconds[name];
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  }
+  std::map<std::string, std::vector<double>> seconds;
+};
+
+void PrintPair(MedianReporter& r, const char* what, const std::string& ours, const std::string& theirs) {
+  const double a = r.Median(ours);
+  const double b = r.Median(theirs);
+  printf("%-34s store %9.2f ms  SQLite %9.2f ms  ratio store/SQLite %.3f\n", what, a * 1e3, b * 1e3,
+         b > 0 ? a / b : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> args{argv[0], const_cast<char*>("--benchmark_repetitions=5"),
+                          const_cast<char*>("--benchmark_enable_random_interleaving=true")};
+  args.insert(args.end(), argv + 1, argv + argc);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+
+  // The object lock as in the program: vectors lock their own address.
+  InitMutex();
+  Check(LoadDataDictFromXMLBuffer(kDictionary, static_cast<int32_t>(strlen(kDictionary))), "the dictionary");
+  Check(CreateTable("SelectRows"), "CreateTable");
+  StoreFill("SelectRows", kSelectRows);
+  g_selectDb = SqliteOpen();
+  SqliteFill(g_selectDb, kSelectRows);
+
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  printf("\nMedians of five runs (SQLite %s, in memory):\n", sqlite3_libversion());
+  PrintPair(reporter, "AddNewRow, 10^5 rows", "BM_StoreInsert/100000",
+            "BM_SqliteInsert/100000");
+  PrintPair(reporter, "AddNewRow, 10^6 rows", "BM_StoreInsert/1000000",
+            "BM_SqliteInsert/1000000");
+  PrintPair(reporter, "SelectRows K=7 (0.1 %) of 10^6", "BM_StoreSelectEqual",
+            "BM_SqliteSelectEqual");
+  PrintPair(reporter, "SelectRows or (50 %) of 10^6", "BM_StoreSelectOr",
+            "BM_SqliteSelectOr");
+  const double ours = reporter.Median("BM_StoreInsert/1000000") /
+                      reporter.Median("BM_StoreInsert/100000");
+  const double theirs = reporter.Median("BM_SqliteInsert/1000000") /
+                        reporter.Median("BM_SqliteInsert/100000");
+  printf("insert scaling time(10^6)/time(10^5): store %.2f  SQLite %.2f  ratio store/SQLite %.3f\n", ours, theirs,
+         ours / theirs);
+  double load[3];
+  if (getloadavg(load, 3) == 3) printf("load average: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+
+  sqlite3_close(g_selectDb);
+  FreeTableData(GetTableDataByName("SelectRows"));
+  FreeDataDictionary();
+  CloseMutex();
+  benchmark::Shutdown();
+  return 0;
+}
