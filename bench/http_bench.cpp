@@ -21,7 +21,7 @@
 
 #include "agent/config/settings.h"
 #include "agent/util/textconv.h"
-#include "http/download.h"
+#include "http/downloader.h"
 #include "http/requestcore.h"
 
 namespace {

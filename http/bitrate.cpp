@@ -1,23 +1,20 @@
-// Bandwidth-limited transfers: a download is fetched as a row of byte-range
-// blocks of "DataTransferRate_KBps" x 500 bytes with a pause after each block
-// (into a per-thread temporary file, or into the registry-backed partial file
-// of a resumable download), and an upload is written in chunks.
+// Bandwidth-limited downloads (see bitrate.h): the answer is fetched as a row
+// of byte-range blocks of "DataTransferRate_KBps" x 500 bytes with a pause
+// after each block, into a per-thread temporary file or into the
+// registry-backed partial file of a resumable download.
 #include "http/bitrate.h"
 
 #include <windows.h>
 #include <winhttp.h>
 
 #include <cstdint>
-#include <cwchar>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "agent/config/settings.h"
 #include "agent/log/logger.h"
-#include "agent/registry/registry.h"
-#include "http/upload.h"
-#include "agent/util/fileutil.h"
-#include "http/download.h"
+#include "http/downloadfiles.h"
 #include "http/httpinternal.h"
 #include "http/requestcore.h"
 #include "http/resume.h"
@@ -30,53 +27,10 @@ namespace {
 constexpr uint64_t kFastBlockMs = 450;
 constexpr uint64_t kPacedBlockMs = 600;
 constexpr DWORD kSlowBlockPauseMs = 100;
+constexpr const char* kRoutine = "InternetGetRequestByBitrate";
+constexpr const char* kResumeRoutine = "ResumeGetRequestByBitrate";
+
 unsigned long long U64(uint64_t v) { return static_cast<unsigned long long>(v); }
-
-// Content-Length as a number: 0 with the value, or the error code of the query
-// (a missing header is one). A buffer too small (122) is accepted, with the
-// length left at 0.
-int32_t ReadContentLength(HINTERNET request, DWORD& length) {
-  bool known = false;
-  return QueryContentLength(request, length, known, true);
-}
-
-// "Content-Range: bytes <first>-<last>/<size>" of a 206 answer. `size` is
-// absent when the server wrote "*". false when the header is missing or
-// unreadable.
-struct ContentRange {
-  uint64_t first = 0;
-  std::optional<uint64_t> size;
-};
-
-bool ReadNumber(const wchar_t*& p, uint64_t& out) {
-  if (*p < L'0' || *p > L'9') return false;
-  out = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) {
-    if (out > (UINT64_MAX - 9) / 10) return false;
-    out = out * 10 + static_cast<uint64_t>(*p - L'0');
-  }
-  return true;
-}
-
-bool ReadContentRange(HINTERNET request, ContentRange& range) {
-  DWORD size = 0;
-  g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                         &size, WINHTTP_NO_HEADER_INDEX);
-  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return false;
-  std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
-  if (!g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
-                              WINHTTP_NO_HEADER_INDEX))
-    return false;
-  const wchar_t* p = std::wcsstr(value.data(), L"bytes");
-  if (!p) return false;
-  p += 5;
-  while (*p == L' ' || *p == L'=') ++p;
-  uint64_t last = 0;
-  if (!ReadNumber(p, range.first) || *p++ != L'-' || !ReadNumber(p, last) || *p++ != L'/') return false;
-  uint64_t total = 0;
-  if (ReadNumber(p, total)) range.size = total;
-  return true;
-}
 
 // The end value of the Range header of the block starting at `first`: the
 // block's last byte, or the Content-Length itself for the block that reaches
@@ -118,8 +72,9 @@ uint64_t BlockSizeFromRate(uint64_t contentLength) {
 
 // What differs between the two downloaders in the shared block loop.
 struct LoopStyle {
-  const char* name;  // routine name at the front of the log lines
-  bool resumable;    // ResumeGetRequestByBitrate's recovery codes and log levels
+  const char* routine;      // name at the front of the log lines
+  bool resumable;           // ResumeGetRequestByBitrate's recovery codes and log levels
+  CloseReport closeReport;  // how a failed close of the block's handles is reported
 };
 
 // Where the blocks come from and where their bytes go.
@@ -130,7 +85,7 @@ class BlockTarget {
   virtual uint64_t Stored() const = 0;
   virtual uint64_t Length() const = 0;
   // Sends the ranged GET on fresh handles; the request core's result.
-  virtual int32_t Send(RequestHandles& handles, const wchar_t* rangeHeader) = 0;
+  virtual int32_t Send(RequestHandles& handles, const std::wstring& range) = 0;
   // Decides on a 200 or 206 answer to the range starting at `first`: 0 when
   // its body continues the stored bytes (a 200 first drops what is stored),
   // otherwise the code that ends the download (logged).
@@ -145,31 +100,13 @@ bool IsRecoverableQueryFailure(const LoopStyle& style, int32_t code) {
   return style.resumable && (code == ERROR_WINHTTP_CONNECTION_ERROR || code == ERROR_WINHTTP_CANNOT_CONNECT);
 }
 
-void CloseBlockHandles(const LoopStyle& style, RequestHandles& handles) {
-  if (!style.resumable) {
-    CloseRequestHandles(handles);
-    return;
-  }
-  struct Step {
-    HINTERNET* handle;
-    const char* message;
-  };
-  const Step steps[] = {{&handles.request, "Error in WinHttpCloseHandle hRequest --> %d \n"},
-                        {&handles.connection, "Error in WinHttpCloseHandle hConnect --> %d \n"},
-                        {&handles.session, "Error in WinHttpCloseHandle hSession --> %d \n"}};
-  for (const Step& step : steps) {
-    if (IsOpen(*step.handle) && !g_winHttp.CloseHandle(*step.handle)) LogDebug(step.message, LastCode());
-    *step.handle = kNoHandle;
-  }
-}
-
 // The block-and-pause loop shared by both downloaders: asks for the blocks
 // from the stored count on until the whole Content-Length is stored, the
 // download fails, or the server stops delivering. Only the body of an answer
 // that continues the stored bytes is read, and never beyond Content-Length.
 // The handles are closed on return.
 int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles& handles) {
-  const char* name = style.name;
+  const char* routine = style.routine;
   const uint64_t blockSize = BlockSizeFromRate(target.Length());
   bool previousTimedOut = false;  // the last block ended by a recoverable query failure
   int emptyBlocks = 0;            // blocks in a row that delivered nothing
@@ -179,22 +116,21 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
   while (target.Stored() < target.Length()) {
     const uint64_t started = MonotonicMs();
     const uint64_t first = target.Stored();
-    const std::wstring range = L"Range: bytes=" + std::to_wstring(first) + L"-" +
-                               std::to_wstring(BlockRangeEnd(first, blockSize, target.Length()));
-    LogDebug("%s: Content-Range Header message: %ls\n", name, range.c_str());
-    const int32_t rc = target.Send(handles, range.c_str());
+    const std::wstring range = RangeHeader(first, BlockRangeEnd(first, blockSize, target.Length()));
+    LogDebug("%s: Content-Range Header message: %ls\n", routine, range.c_str());
+    const int32_t rc = target.Send(handles, range);
     if (style.resumable)
-      LogError("%s: GetInternetRequestHandle function return code: %u  %d\n", name, static_cast<unsigned>(rc),
+      LogError("%s: GetInternetRequestHandle function return code: %u  %d\n", routine, static_cast<unsigned>(rc),
                handles.statusCode);
     else
-      LogDebug("%s: GetInternetRequestHandle function return code: %u\n", name, static_cast<unsigned>(rc));
+      LogDebug("%s: GetInternetRequestHandle function return code: %u\n", routine, static_cast<unsigned>(rc));
     if (rc != 0) {
       result = rc;
       break;
     }
     const int32_t status = handles.statusCode;
     if (status != 200 && status != 206) {
-      LogError("%s : Failed with the http status code %d \n", name, status);
+      LogError("%s : Failed with the http status code %d \n", routine, status);
       result = status;
       break;
     }
@@ -202,8 +138,8 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
     // server that never honours ranges and breaks off must not keep the
     // download starting over.
     if (status == 200 && first != 0 && restarted) {
-      LogError("%s : The server sent the whole file again instead of the bytes from %llu; the download ends \n", name,
-               U64(first));
+      LogError("%s : The server sent the whole file again instead of the bytes from %llu; the download ends \n",
+               routine, U64(first));
       result = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
       break;
     }
@@ -219,12 +155,10 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
     bool stop = false;
     for (;;) {
       DWORD available = 0;
-      if (!g_winHttp.QueryDataAvailable(handles.request, &available)) {
-        const int32_t code = LastCode();
-        LogError("%s : Error occured in WinHttpQueryDataAvailable --> %d \n", name, code);
-        HttpGetLastError(code);
+      if (!g_winHttp.QueryDataAvailable(handles.request.Get(), &available)) {
+        const int32_t code = QueryAvailableFailed(routine);
         if (IsRecoverableQueryFailure(style, code)) {
-          CloseBlockHandles(style, handles);
+          handles.Close(style.closeReport);
           if (previousTimedOut) {
             result = code;
             stop = true;
@@ -239,7 +173,7 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
       }
       previousTimedOut = false;
       if (!style.resumable)
-        LogDebug("%s: Bytes Available to read now: %lu\n", name, static_cast<unsigned long>(available));
+        LogDebug("%s: Bytes Available to read now: %lu\n", routine, static_cast<unsigned long>(available));
       if (available == 0) break;
       // Bytes beyond the Content-Length are never stored.
       const uint64_t room = target.Length() - target.Stored();
@@ -247,7 +181,7 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
       if (want > room) want = static_cast<DWORD>(room);
       if (want == 0) break;
       DWORD read = 0;
-      if (const int32_t code = target.Read(handles.request, want, read)) {
+      if (const int32_t code = target.Read(handles.request.Get(), want, read)) {
         result = code;
         stop = true;
         break;
@@ -257,22 +191,22 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
     }
 
     if (style.resumable)
-      LogInfo("%s: Bytes Read: %d\n", name, static_cast<int>(blockBytes));
+      LogInfo("%s: Bytes Read: %d\n", routine, static_cast<int>(blockBytes));
     else
-      LogDebug("%s: Bytes Read: %d\n", name, static_cast<int>(blockBytes));
+      LogDebug("%s: Bytes Read: %d\n", routine, static_cast<int>(blockBytes));
     if (stop) break;
     if (repeat) {
-      LogInfo("%s : second attempt of the previous request\n", name);
+      LogInfo("%s : second attempt of the previous request\n", routine);
       continue;
     }
-    CloseBlockHandles(style, handles);
+    handles.Close(style.closeReport);
     const uint64_t elapsed = MonotonicMs() - started;
 
     // A server that answers a range with nothing must not keep the download
     // asking for ever.
     if (blockBytes == 0) {
       if (++emptyBlocks >= 2) {
-        LogError("%s : No data received twice in a row for the bytes from %llu; the download ends \n", name,
+        LogError("%s : No data received twice in a row for the bytes from %llu; the download ends \n", routine,
                  U64(first));
         result = queryFailure != 0 ? queryFailure : ERROR_HANDLE_EOF;
         break;
@@ -282,7 +216,7 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
     }
     g_winHttp.Sleep(PauseAfterBlock(elapsed));
   }
-  CloseBlockHandles(style, handles);
+  handles.Close(style.closeReport);
   return result;
 }
 
@@ -290,201 +224,82 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
 class TempFileTarget : public BlockTarget {
  public:
   TempFileTarget(const DownloadCall& call, uint64_t contentLength) : call_(call), length_(contentLength) {}
-  ~TempFileTarget() override { Close(); }
 
-  int32_t Create(const std::wstring& path) {
-    file_.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file_.Valid() ? 0 : LastCode();
-  }
-  void Close() {
-    if (file_.Valid()) {
-      ::FlushFileBuffers(file_.Get());
-      file_.Close();
-    }
+  int32_t Create(const std::wstring& path) { return file_.Create(path); }
+  // Closes the file, first writing what is still buffered when the download
+  // is to be kept. 0 or the code of the failed write (logged).
+  int32_t Close(bool keep) {
+    int32_t code = keep ? file_.Flush() : 0;
+    if (code != 0) WriteFailed(code);
+    file_.Close();
+    return code;
   }
 
   uint64_t Stored() const override { return stored_; }
   uint64_t Length() const override { return length_; }
 
-  int32_t Send(RequestHandles& handles, const wchar_t* rangeHeader) override {
-    CloseRequestHandles(handles);
-    handles = RequestHandles{};
-    handles.requestKind = 1;
-    handles.extraHeader = rangeHeader;
-    const int32_t rc = OpenDownloadRequest(call_, handles, true, false);
-    handles.extraHeader = nullptr;
-    return rc;
+  int32_t Send(RequestHandles& handles, const std::wstring& range) override {
+    return SendRangeRequest(call_, handles, range, true);
   }
 
   int32_t Accept(RequestHandles& handles, uint64_t first) override {
-    if (handles.statusCode == 206) {
-      ContentRange answered;
-      if (!ReadContentRange(handles.request, answered) || answered.first != first ||
-          (answered.size && *answered.size != length_)) {
-        LogError("InternetGetRequestByBitrate : The server's answer does not continue the file at byte %llu of %llu; "
-                 "the download ends \n",
-                 U64(first), U64(length_));
-        return 206;
-      }
-      return 0;
-    }
+    if (handles.statusCode == 206)
+      return RangedAnswerContinues(kRoutine, handles.request.Get(), first, static_cast<uint32_t>(length_)) ? 0 : 206;
     // The whole body: it replaces what is stored, and its length (when the
     // file changed on the server since the HEAD request) is the one to reach.
-    DWORD length = 0;
-    if (ReadContentLength(handles.request, length) == 0 && length != length_) {
-      LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %lu Bytes\n",
-              static_cast<unsigned long>(length));
-      length_ = length;
+    std::optional<uint32_t> length;
+    if (QueryContentLength(handles.request.Get(), length) == 0 && *length != length_) {
+      LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n", *length);
+      length_ = *length;
     }
     if (stored_ != 0) {
       LogInfo("InternetGetRequestByBitrate : The server sent the whole file instead of the bytes from %llu; the file "
               "starts afresh \n",
               U64(first));
-      LARGE_INTEGER zero{};
-      if (!::SetFilePointerEx(file_.Get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.Get())) {
-        const int32_t code = LastCode();
-        LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", code);
-        HttpGetLastError(code);
-        return code;
-      }
+      if (const int32_t code = file_.Restart()) return WriteFailed(code);
       stored_ = 0;
     }
     return 0;
   }
 
   int32_t Read(HINTERNET request, DWORD want, DWORD& read) override {
-    if (buffer_.size() < static_cast<size_t>(want) + 1) buffer_.resize(static_cast<size_t>(want) + 1);
-    read = 0;
-    if (!g_winHttp.ReadData(request, buffer_.data(), want, &read)) {
-      const int32_t code = LastCode();
-      LogError("InternetGetRequestByBitrate :  Error in WinHttpReadData --> %d \n", code);
-      HttpGetLastError(code);
-      return code;
-    }
-    if (!WriteAll(file_.Get(), buffer_.data(), read)) {
-      const int32_t code = LastCode();
-      LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", code);
-      HttpGetLastError(code);
-      return code;
-    }
+    if (buffer_.size() < want) buffer_.resize(want);
+    if (const int32_t code = ReadBodyBytes(kRoutine, request, buffer_.data(), want, read)) return code;
+    if (const int32_t code = file_.Write(buffer_.data(), read)) return WriteFailed(code);
     stored_ += read;
     return 0;
   }
 
  private:
+  static int32_t WriteFailed(int32_t code) {
+    LogError("InternetGetRequestByBitrate :  Error in WriteFile --> %d \n", code);
+    HttpGetLastError(code);
+    return code;
+  }
+
   const DownloadCall& call_;
   uint64_t length_;
   uint64_t stored_ = 0;
-  FileHandle file_;
+  TempFile file_;
   std::vector<char> buffer_;
 };
 
 // The HEAD request: status and Content-Length of the file. 0 with the
-// length, or the code that ends the download.
-int32_t AskForLength(const DownloadCall& call, DWORD& contentLength) {
+// length, or the code that ends the download; a length that is missing or
+// cannot be read ends it too, as no file is made without a known length.
+int32_t AskForLength(const DownloadCall& call, uint32_t& contentLength) {
   RequestHandles head;
-  head.requestKind = 2;
+  head.requestKind = RequestKind::kHead;
   int32_t result = OpenDownloadRequest(call, head, true, false);
-  if (result == 0) {
-    if (head.statusCode == 304) {
-      LogInfo("InternetGetRequestByBitrate : File not modified since the time: %ls\n", L"");
-      result = kNotModified;
-    } else if (head.statusCode != 200) {
-      LogError("InternetGetRequestByBitrate : Failed with the http status code: %d \n", head.statusCode);
-      result = head.statusCode;
-    } else if ((result = ReadContentLength(head.request, contentLength)) != 0) {
-      LogError("InternetGetRequestByBitrate :  Error in Content Length Header -> %d \n", result);
-      HttpGetLastError(result);
-    } else {
-      LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %lu Bytes\n",
-              static_cast<unsigned long>(contentLength));
-    }
-  }
-  CloseRequestHandles(head);
-  return result;
-}
-
-int32_t DownloadByBlocks(const DownloadCall& call) {
-  LogDebug("@@@@@@@@ Inside InternetGetRequestByBitrate Method @@@@@@@@ \n");
-  LogInfo("InternetGetRequestByBitrate : Tarnwick Server & Port -> %ls : %d \n", call.serverAddress, call.port);
-  LogDebug("InternetGetRequestByBitrate : URL to Get -> %ls \n", call.objectPath);
-  auto finish = [](int32_t result) {
-    LogDebug("@@@@@@@@ End Of InternetGetRequestByBitrate Method @@@@@@@@ \n");
-    return result;
-  };
-
-  DWORD contentLength = 0;
-  if (const int32_t code = AskForLength(call, contentLength)) return finish(code);
-
-  std::wstring tempPath;
-  if (call.requestType == DOWNLOAD_FILE) {
-    if (CreateFolder(call.destination) != 0)
-      LogError("InternetGetRequestByBitrate : Failed to create the destination directory for the destination file %ls "
-               "\n",
-               call.destination);
-    tempPath = std::wstring(call.destination) + ThreadIdText() + L".tmp";
-  } else {
-    tempPath = GetDataTempFilePath();
-  }
-  TempFileTarget file(call, contentLength);
-  if (const int32_t code = file.Create(tempPath)) {
-    LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", code);
-    HttpGetLastError(code);
-    return finish(code);
-  }
-
-  LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %llu\n", U64(BlockSizeFromRate(contentLength)));
-  const LoopStyle style{"InternetGetRequestByBitrate", false};
-  RequestHandles handles;
-  int32_t result = RunBlockLoop(style, file, handles);
-  file.Close();
-  LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", U64(file.Stored()));
-
-  if (result == 0) {
-    if (call.requestType == GET_DATA) {
-      if (LoadDatafromFile(*call.outData)) {
-        LogDebug("Data in memory : %s\n", call.outData->value_or("").c_str());
-      } else {
-        LogError("InternetGetRequestByBitrate: could n't read the data from .tmp file \n");
-        result = kDataNotReadable;
-      }
-    } else if (::MoveFileExW(tempPath.c_str(), call.destination, MOVEFILE_REPLACE_EXISTING)) {
-      // The temporary file lies beside the destination, so it replaces the
-      // destination in one step: the old file stays whole until then.
-      LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %ls from the server %ls\n",
-              call.objectPath, call.serverAddress);
-    } else {
-      result = LastCode();
-      LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", result);
-    }
-  }
-  ::DeleteFileW(tempPath.c_str());
-  return finish(result);
-}
-
-// Checks shared by both downloaders; 0 when the call can go on.
-int32_t CheckDownloadArguments(const char* name, const DownloadCall& call) {
-  if (call.requestType != GET_DATA && call.requestType != DOWNLOAD_FILE) {
-    LogError("%s : Unsupported request type %d \n", name, call.requestType);
-    return ERROR_INVALID_DATA;
-  }
-  if (call.requestType == DOWNLOAD_FILE && (!call.destination || !*call.destination)) {
-    LogError("%s : No destination file given for the download \n", name);
-    return ERROR_INVALID_DATA;
-  }
-  if (call.requestType == GET_DATA && !call.outData) {
-    LogError("%s : No place given for the downloaded data \n", name);
-    return ERROR_INVALID_DATA;
-  }
-  if (!call.objectPath || !call.serverAddress) {
-    LogError("%s : No server or path given for the download \n", name);
-    return ERROR_INVALID_DATA;
-  }
+  if (result != 0) return result;
+  result = FirstAnswerStatus(head.statusCode, "InternetGetRequestByBitrate : File not modified since the time: %ls\n",
+                             "InternetGetRequestByBitrate : Failed with the http status code: %d \n");
+  if (result != 0) return result;
+  std::optional<uint32_t> length;
+  if ((result = ReadDownloadLength(kRoutine, head.request.Get(), false, length)) != 0) return result;
+  contentLength = *length;
   return 0;
 }
-
-constexpr const char* kResumeName = "ResumeGetRequestByBitrate";
 
 // The partial file of a resumable download job as the loop's target: the
 // job's staging buffer and periodic saves take the bytes.
@@ -493,16 +308,16 @@ class ResumeTarget : public BlockTarget {
   explicit ResumeTarget(DownloadResumeHandler& job) : job_(job) {}
   uint64_t Stored() const override { return job_.BytesReceived(); }
   uint64_t Length() const override { return job_.ContentLength(); }
-  int32_t Send(RequestHandles& handles, const wchar_t* rangeHeader) override {
-    return job_.SendRangeRequest(handles, rangeHeader, true);
+  int32_t Send(RequestHandles& handles, const std::wstring& range) override {
+    return job_.SendRangeRequest(handles, range, true);
   }
   int32_t Accept(RequestHandles& handles, uint64_t first) override {
-    return job_.AcceptRangedAnswer(handles, static_cast<uint32_t>(first), kResumeName);
+    return job_.AcceptRangedAnswer(handles, static_cast<uint32_t>(first), kResumeRoutine);
   }
   int32_t Read(HINTERNET request, DWORD want, DWORD& read) override {
     const uint32_t before = job_.BytesReceived();
     bool done = false;
-    const int32_t rc = job_.ReadAvailableIntoBuffer(request, want, kResumeName, done, true);
+    const int32_t rc = job_.ReadAvailableIntoBuffer(request, want, kResumeRoutine, done, true);
     read = job_.BytesReceived() - before;
     return rc;
   }
@@ -513,43 +328,51 @@ class ResumeTarget : public BlockTarget {
 
 }  // namespace
 
-int32_t InternetGetRequestByBitrate(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
-                                    const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                    const wchar_t* proxyPassword, const wchar_t* objectPath,
-                                    const wchar_t* destination, OptText* outData, int32_t requestType,
-                                    bool keepAlive) {
-  if (!Contains(objectPath, L".xml") && !Contains(objectPath, L".json")) {
-    LogInfo("InternetGetDownloader : Tarnwick Server & Port -> %ls : %d \n", serverAddress, port);
-    DWORD mode = 0;
-    const std::string settingsKey = std::string(kAgentKeyPath) + "\\Settings";
-    const bool read = ReadDwordRegistryData(HKEY_LOCAL_MACHINE, settingsKey.c_str(), "DownloadMode", mode) == 0;
-    if (read && mode == 1)
-      return ResumeGetRequestByBitrate(useProxy, protocol, serverAddress, port, proxyServer, proxyBypass, proxyUser,
-                                       proxyPassword, objectPath, destination, outData, requestType, keepAlive);
-    LogInfo("InternetGetDownloader : Download Mode %d\n", static_cast<int>(mode));
+int32_t DownloadInBlocks(const DownloadCall& call) {
+  if (const int32_t code = CheckDownloadArguments(kRoutine, call)) return code;
+  LogDownloadStart(kRoutine, call);
+  auto finish = [](int32_t result) { return LogDownloadEnd(kRoutine, result); };
+
+  uint32_t contentLength = 0;
+  if (const int32_t code = AskForLength(call, contentLength)) return finish(code);
+
+  CreateDestinationFolder(kRoutine, call);
+  const std::wstring tempPath = DownloadTempFilePath(call);
+  TempFileTarget file(call, contentLength);
+  if (const int32_t code = file.Create(tempPath)) {
+    LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", code);
+    HttpGetLastError(code);
+    return finish(code);
   }
-  const DownloadCall call{useProxy,      protocol,   serverAddress, port,    proxyServer, proxyBypass, proxyUser,
-                          proxyPassword, objectPath, destination,   outData, requestType, keepAlive};
-  if (const int32_t code = CheckDownloadArguments("InternetGetRequestByBitrate", call)) return code;
-  return DownloadByBlocks(call);
+
+  LogDebug("InternetGetRequestByBitrate: Block of bytes to read: %llu\n", U64(BlockSizeFromRate(contentLength)));
+  const LoopStyle style{kRoutine, false, CloseReport::kQuiet};
+  RequestHandles handles;
+  int32_t result = RunBlockLoop(style, file, handles);
+  if (const int32_t code = file.Close(result == 0)) result = code;
+  LogInfo("InternetGetRequestByBitrate: Total bytes read = %llu\n", U64(file.Stored()));
+
+  if (result == 0) {
+    if (call.requestType == GET_DATA) {
+      result = DeliverGetData(kRoutine, *call.outData);
+    } else if (MoveFileOver(tempPath, call.destination)) {
+      // The temporary file lies beside the destination, so it replaces the
+      // destination in one step: the old file stays whole until then.
+      LogInfo("InternetGetRequestByBitrate : Successfully downloaded the file %ls from the server %ls\n",
+              call.objectPath, call.serverAddress);
+    } else {
+      result = LastCode();
+      LogError("InternetGetRequestByBitrate : could n't copy from .tmp file, errorcode --> %d \n", result);
+    }
+  }
+  DeleteFileAt(tempPath);
+  return finish(result);
 }
 
-int32_t ResumeGetRequestByBitrate(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
-                                  const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                  const wchar_t* proxyPassword, const wchar_t* objectPath,
-                                  const wchar_t* destination, OptText* outData, int32_t requestType,
-                                  bool keepAlive) {
-  const DownloadCall call{useProxy,      protocol,   serverAddress, port,    proxyServer, proxyBypass, proxyUser,
-                          proxyPassword, objectPath, destination,   outData, requestType, keepAlive};
-  if (const int32_t code = CheckDownloadArguments(kResumeName, call)) return code;
-
-  LogDebug("@@@@@@@@ Inside ResumeGetRequestByBitrate Method @@@@@@@@ \n");
-  LogInfo("ResumeGetRequestByBitrate : Tarnwick Server & Port -> %ls : %d \n", serverAddress, port);
-  LogDebug("ResumeGetRequestByBitrate : URL to Get -> %ls \n", objectPath);
-  auto finish = [](int32_t result) {
-    LogDebug("@@@@@@@@ End Of ResumeGetRequestByBitrate Method @@@@@@@@ \n");
-    return result;
-  };
+int32_t ResumableDownloadInBlocks(const DownloadCall& call) {
+  if (const int32_t code = CheckDownloadArguments(kResumeRoutine, call)) return code;
+  LogDownloadStart(kResumeRoutine, call);
+  auto finish = [](int32_t result) { return LogDownloadEnd(kResumeRoutine, result); };
 
   DownloadResumeHandler job(call);
   RequestHandles handles;
@@ -559,116 +382,22 @@ int32_t ResumeGetRequestByBitrate(bool useProxy, const char* protocol, const wch
     if (!job.PostDownloadDone()) result = job.PostDownloadHandling(handles, result);
     return finish(result);
   }
-  result = job.Initialize(destination, job.LastModified().c_str(), objectPath);
+  result = job.Initialize(call.destination, job.LastModified().c_str(), call.objectPath);
   if (result != 0) return finish(job.PostDownloadHandling(handles, result));
 
   LogDebug("ResumeGetRequestByBitrate: Block of bytes to read: %llu\n", U64(BlockSizeFromRate(job.ContentLength())));
   ResumeTarget target(job);
-  const LoopStyle style{kResumeName, true};
+  const LoopStyle style{kResumeRoutine, true, CloseReport::kDebug};
   result = RunBlockLoop(style, target, handles);
-  return finish(job.FinishTransfer(handles, result, kResumeName, false));
+  return finish(job.FinishTransfer(handles, result, kResumeRoutine, false));
 }
 
-// ---------------------------------------------------------------------------
-// Upload in chunks.
-
-namespace {
-
-// One attempt: the request with the size header, then the file in chunks.
-SendOutcome SendFileInChunks(HINTERNET request, const char* filePath, uint32_t fileSize, DWORD chunkSize,
-                             int32_t& code) {
-  FileHandle file(::CreateFileA(filePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) {
-    code = LastCode();
-    LogError("InternetSendRequestByBitRate : Error occured while opening the file %s --> %d \n", filePath, code);
-    return SendOutcome::kAbort;
-  }
-  const std::string header = "Content-type: multipart/form-data; filesize=\"" + std::to_string(fileSize) + "\"";
-  LogInfo("InternetSendRequestByBitRate: Header buffer: %s", header.c_str());
-  // Replaced rather than added, so that a resend on the same request does
-  // not carry the header twice.
-  const std::wstring wideHeader(header.begin(), header.end());
-  if (!g_winHttp.AddRequestHeaders(request, wideHeader.c_str(), static_cast<DWORD>(-1),
-                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
-    LogError("InternetSendRequestByBitRate :  Error in WinHttpAddRequestHeaders (second Header ) --> %d \n",
-             LastCode());
-  if (!g_winHttp.SendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, fileSize, 0)) {
-    code = LastCode();
-    return SendOutcome::kSendFailed;
-  }
-  // A body cut short (a failed read or write, or a file that shrank) is
-  // never passed off as the whole file: the attempt ends with its code.
-  std::vector<char> chunk(chunkSize < fileSize ? chunkSize : fileSize);
-  uint32_t sent = 0;
-  while (sent < fileSize) {
-    const DWORD want = fileSize - sent < chunkSize ? fileSize - sent : chunkSize;
-    DWORD got = 0;
-    const bool readOk = ::ReadFile(file.Get(), chunk.data(), want, &got, nullptr) != FALSE;
-    if (!readOk || got != want) {
-      code = readOk ? ERROR_HANDLE_EOF : LastCode();
-      LogError("InternetSendRequestByBitRate : Error in reading the file %s --> %d \n", filePath, code);
-      return SendOutcome::kAbort;
-    }
-    DWORD written = 0;
-    if (!g_winHttp.WriteData(request, chunk.data(), got, &written) || written != got) {
-      code = LastCode();
-      if (code == 0) code = ERROR_WRITE_FAULT;
-      LogError("InternetSendRequestByBitRate :  Error in WinHttpWriteData --> %d \n", code);
-      HttpGetLastError(code);
-      return SendOutcome::kAbort;
-    }
-    sent += written;
-  }
-  return SendOutcome::kSent;
-}
-
-}  // namespace
-
-int32_t InternetSendRequestByBitRate(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
-                                     const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
-                                     const wchar_t* proxyPassword, const wchar_t* objectPath, const char* filePath,
-                                     OptText* outData, int32_t /*ignored1*/, bool /*ignored2*/, int32_t chunkSize) {
-  LogDebug("***************** Inside InternetSendRequestByBitRate Method ***************** \n");
-  LogInfo("InternetSendRequestByBitRate : Tarnwick Server & Port -> %ls : %d \n", serverAddress, port);
-  LogDebug("InternetSendRequestByBitRate : URL to Post -> %ls \n", objectPath);
-  auto finish = [](int32_t result) {
-    LogDebug("***************** End Of InternetSendRequestByBitRate Method ***************** \n");
-    return result;
-  };
-  if (!filePath) return finish(kInvalidArgument);
-
-  WIN32_FILE_ATTRIBUTE_DATA attributes{};
-  uint64_t size = 0;
-  if (::GetFileAttributesExA(filePath, GetFileExInfoStandard, &attributes) &&
-      !(attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    size = (static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
-  if (size == 0) {
-    LogError("InternetSendRequestByBitRate: File Size is zero: %d\n", 0);
-    return finish(kInvalidArgument);
-  }
-  // The request announces its length in 32 bits.
-  if (size > 0xFFFFFFFFull) {
-    LogError("InternetSendRequestByBitRate: File Size is too large to send: %llu\n", U64(size));
-    return finish(kInvalidArgument);
-  }
-  if (chunkSize <= 0) {
-    LogError("InternetSendRequestByBitRate: Invalid chunk size: %d\n", chunkSize);
-    return finish(kInvalidArgument);
-  }
-
-  const uint32_t fileSize = static_cast<uint32_t>(size);
-  const DWORD chunk = static_cast<DWORD>(chunkSize);
-  auto sendFile = [=](HINTERNET request, int32_t& code) {
-    return SendFileInChunks(request, filePath, fileSize, chunk, code);
-  };
-  PostExchange::Settings settings{"InternetSendRequestByBitRate", useProxy, IsHttpsProtocol(protocol),
-                                  serverAddress, proxyUser, proxyPassword, objectPath, outData};
-  // Always kept alive, and a failed option is explained.
-  settings.keepAlive = true;
-  settings.anyAcceptType = true;
-  settings.explainOptionFailure = true;
-  PostExchange up(settings, sendFile);
-  if (const int32_t code = up.Open(proxyServer, proxyBypass, port, false)) return finish(code);
-  return finish(up.ExchangeAndClose());
+int32_t ResumeGetRequestByBitrate(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
+                                  const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
+                                  const wchar_t* proxyPassword, const wchar_t* objectPath,
+                                  const wchar_t* destination, OptText* outData, int32_t requestType,
+                                  bool keepAlive) {
+  return ResumableDownloadInBlocks(DownloadCall{useProxy, protocol, serverAddress, port, proxyServer, proxyBypass,
+                                                proxyUser, proxyPassword, objectPath, destination, outData,
+                                                requestType, keepAlive});
 }

@@ -1,14 +1,52 @@
-// The helpers and request steps shared by the transfer routines (see
+// The request steps and header reads shared by the transfer routines (see
 // httpinternal.h): one copy of each, with the calling routine's name in the
 // log lines.
 #include "http/httpinternal.h"
 
 #include <cwchar>
+#include <vector>
 
 #include "agent/config/settings.h"
 #include "agent/log/logger.h"
+#include "agent/os/osinfo.h"
 #include "agent/util/textconv.h"
 #include "http/winhttp_api.h"
+#include "http/winhttp_errors.h"
+
+namespace {
+
+constexpr DWORD kSecureProtocolsTls10To12 = 0xA80;
+
+// The raw header block (CRLF-separated, terminated); false with the thread's
+// last error set when it cannot be read.
+bool QueryRawHeaders(HINTERNET request, std::wstring& headers) {
+  DWORD size = 0;
+  BOOL ok = g_winHttp.QueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                                   WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+  if (!ok && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+  // Generous room: four times the size asked for.
+  DWORD bytes = size * 4 + 8;
+  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+  if (!g_winHttp.QueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(),
+                              &bytes, WINHTTP_NO_HEADER_INDEX))
+    return false;
+  headers.assign(buffer.data());
+  return true;
+}
+
+// A decimal number at `p` (moved past it); false when there is none or it
+// does not fit 64 bits.
+bool ReadNumber(const wchar_t*& p, uint64_t& out) {
+  if (*p < L'0' || *p > L'9') return false;
+  out = 0;
+  for (; *p >= L'0' && *p <= L'9'; ++p) {
+    if (out > (UINT64_MAX - 9) / 10) return false;
+    out = out * 10 + static_cast<uint64_t>(*p - L'0');
+  }
+  return true;
+}
+
+}  // namespace
 
 std::string Utf8(const wchar_t* text) {
   std::string out;
@@ -16,119 +54,66 @@ std::string Utf8(const wchar_t* text) {
   return out;
 }
 
-std::wstring ThreadIdText() { return std::to_wstring(::GetCurrentThreadId()); }
-
-std::wstring FileApiPath(const std::wstring& path) {
-  if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
-  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return path;
-}
-
-void FileHandle::Close() {
-  if (h_ != INVALID_HANDLE_VALUE) {
-    const DWORD saved = ::GetLastError();
-    ::CloseHandle(h_);
-    ::SetLastError(saved);
-    h_ = INVALID_HANDLE_VALUE;
+bool IsHttpsProtocol(const char* protocol) {
+  if (!protocol) return false;
+  const char* https = "https";
+  for (size_t i = 0;; ++i) {
+    char c = protocol[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != https[i]) return false;
+    if (c == '\0') return true;
   }
 }
 
-bool WriteAll(HANDLE file, const char* data, size_t size) {
-  while (size > 0) {
-    const DWORD part = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!::WriteFile(file, data, part, &written, nullptr)) return false;
-    if (written == 0) {
-      ::SetLastError(ERROR_WRITE_FAULT);
-      return false;
+int32_t SetSecureProtocols(HINTERNET session) {
+  if (isWin7orWin8()) {
+    LogInfo("SetSecureProtocols : Configuring security protocols \n");
+    DWORD protocols = kSecureProtocolsTls10To12;
+    if (g_winHttp.SetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+      LogInfo("SetSecureProtocols :  Security protocols configured successfully \n");
+    } else {
+      const int32_t code = LastCode();
+      LogError("SetSecureProtocols :  Error in WinHttpSetOption for security protocols --> %d \n", code);
+      HttpGetLastError(code);
     }
-    data += written;
-    size -= written;
   }
-  return true;
+  return 1;
 }
 
-void CloseLogged(const char* routine, HINTERNET& h, const char* name) {
-  if (IsOpen(h) && !g_winHttp.CloseHandle(h)) {
+int32_t OpenConnection(const ConnectionTarget& t, RequestHandles& handles, DWORD& requestFlags) {
+  handles.Close();
+  HINTERNET session;
+  if (t.useProxy) {
+    if (t.proxyNameAtInfo)
+      LogInfo("%s : Proxy Server Name : %ls \n", t.routine, t.proxyServer);
+    else
+      LogDebug("%s : Proxy Server Name : %ls \n", t.routine, t.proxyServer);
+    session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NAMED_PROXY, t.proxyServer, t.proxyBypass, 0);
+  } else {
+    session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                             WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  if (!session) {
     const int32_t code = LastCode();
-    LogError("%s :  Error in WinHttpCloseHandle %s --> %d \n", routine, name, code);
+    LogError("%s :  Error in WinHttpOpen --> %d \n", t.routine, code);
     HttpGetLastError(code);
+    return code;
   }
-  h = kNoHandle;
-}
-
-int32_t QueryContentLength(HINTERNET request, DWORD& length, bool& known, bool absentIsError) {
-  length = 0;
-  known = false;
-  DWORD size = sizeof length;
-  if (g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX)) {
-    known = true;
-    return 0;
+  handles.session.Reset(session);
+  if (t.https) {
+    SetSecureProtocols(session);
+    requestFlags |= kRequestFlagSecure;
   }
-  const int32_t code = LastCode();
-  length = 0;
-  if (code == ERROR_INSUFFICIENT_BUFFER || (code == ERROR_WINHTTP_HEADER_NOT_FOUND && !absentIsError)) return 0;
-  return code;
-}
-
-bool QueryContentRange(HINTERNET request, uint64_t& first, std::optional<uint64_t>& total) {
-  wchar_t value[128] = {};
-  DWORD size = sizeof value - sizeof(wchar_t);
-  if (!g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
-                              WINHTTP_NO_HEADER_INDEX))
-    return false;
-  const wchar_t* p = std::wcsstr(value, L"bytes");
-  if (!p) return false;
-  p += 5;
-  while (*p == L' ' || *p == L'=') ++p;
-  if (*p < L'0' || *p > L'9') return false;
-  first = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) first = first * 10 + static_cast<uint64_t>(*p - L'0');
-  const wchar_t* slash = std::wcschr(p, L'/');
-  if (slash && slash[1] >= L'0' && slash[1] <= L'9') {
-    uint64_t n = 0;
-    for (p = slash + 1; *p >= L'0' && *p <= L'9'; ++p) n = n * 10 + static_cast<uint64_t>(*p - L'0');
-    total = n;
+  HINTERNET connection = g_winHttp.Connect(session, t.serverAddress, static_cast<INTERNET_PORT>(t.port), 0);
+  if (!connection) {
+    const int32_t code = LastCode();
+    LogError("%s :  Error in WinHttpConnect --> %d \n", t.routine, code);
+    HttpGetLastError(code);
+    handles.Close(t.closeReport, t.routine);
+    return code;
   }
-  return true;
-}
-
-namespace {
-
-// A failed WinHttpQueryDataAvailable: logged and explained; its code.
-int32_t QueryAvailableFailed(const char* routine) {
-  const int32_t code = LastCode();
-  LogError("%s : Error occured in WinHttpQueryDataAvailable --> %d \n", routine, code);
-  HttpGetLastError(code);
-  return code;
-}
-
-}  // namespace
-
-bool QueryAvailableOrRecover(const char* routine, RequestHandles& handles, DWORD& available,
-                             const std::function<bool(int32_t code)>& recoverable,
-                             const std::function<int32_t()>& recover, int32_t& result) {
-  if (g_winHttp.QueryDataAvailable(handles.request, &available)) return true;
-  const int32_t code = QueryAvailableFailed(routine);
-  if (!recoverable(code)) {
-    result = code;
-    return false;
-  }
-  if (const int32_t rc = recover()) {
-    result = rc;
-    return false;
-  }
-  if (g_winHttp.QueryDataAvailable(handles.request, &available)) return true;
-  result = QueryAvailableFailed(routine);
-  return false;
-}
-
-int32_t OpenDownloadRequest(const DownloadCall& c, RequestHandles& handles, bool keepAlive, bool acceptGzip) {
-  return GetInternetRequestHandle(c.useProxy, c.protocol, c.serverAddress, c.port, c.proxyServer, c.proxyBypass,
-                                  c.proxyUser, c.proxyPassword, c.objectPath, c.destination, nullptr, c.requestType,
-                                  keepAlive, handles, acceptGzip);
+  handles.connection.Reset(connection);
+  return 0;
 }
 
 int32_t AddConnectionHeader(const char* routine, HINTERNET request, bool keepAlive) {
@@ -233,37 +218,67 @@ bool SendWithResends(const char* routine, HINTERNET request, const wchar_t* serv
   return true;
 }
 
-int32_t OpenConnection(const ConnectionTarget& t, RequestHandles& handles, DWORD& requestFlags,
-                       const std::function<void(HINTERNET&)>& closeSession) {
-  if (t.useProxy) {
-    if (t.proxyNameAtInfo)
-      LogInfo("%s : Proxy Server Name : %ls \n", t.routine, t.proxyServer);
-    else
-      LogDebug("%s : Proxy Server Name : %ls \n", t.routine, t.proxyServer);
-    handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NAMED_PROXY, t.proxyServer, t.proxyBypass, 0);
-  } else {
-    handles.session = g_winHttp.Open(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0);
-  }
-  if (!handles.session) {
+int32_t ReadResponseStatus(const char* routine, RequestHandles& handles) {
+  std::wstring headers;
+  if (!QueryRawHeaders(handles.request.Get(), headers)) {
     const int32_t code = LastCode();
-    handles.session = kNoHandle;
-    LogError("%s :  Error in WinHttpOpen --> %d \n", t.routine, code);
+    LogError("%s :  Error in WinHttpQueryHeaders --> %d \n", routine, code);
     HttpGetLastError(code);
     return code;
   }
-  if (t.https) {
-    SetSecureProtocols(handles.session);
-    requestFlags |= kRequestFlagSecure;
-  }
-  handles.connection = g_winHttp.Connect(handles.session, t.serverAddress, static_cast<INTERNET_PORT>(t.port), 0);
-  if (!handles.connection) {
+  LogDebug("%s :  Header Informations : \n %ls \n", routine, headers.c_str());
+
+  DWORD status = 0;
+  DWORD statusSize = sizeof status;
+  if (!g_winHttp.QueryHeaders(handles.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
     const int32_t code = LastCode();
-    handles.connection = kNoHandle;
-    LogError("%s :  Error in WinHttpConnect --> %d \n", t.routine, code);
-    HttpGetLastError(code);
-    closeSession(handles.session);
+    LogError("%s : WinHttpQueryHeaders failed with the error code while getting http status code %d \n", routine,
+             code);
     return code;
+  }
+  handles.statusCode = static_cast<int32_t>(status);
+  if (status == 407) {
+    LogError("%s : Proxy Credentials are failed to authenticate %d \n", routine, 407);
+    return 407;
   }
   return 0;
+}
+
+int32_t QueryHeaderText(HINTERNET request, DWORD query, const wchar_t* name, std::wstring& out) {
+  out.clear();
+  DWORD size = 0;
+  if (g_winHttp.QueryHeaders(request, query, name, WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX))
+    return 0;
+  int32_t code = LastCode();
+  if (code != ERROR_INSUFFICIENT_BUFFER) return code;
+  std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
+  if (!g_winHttp.QueryHeaders(request, query, name, value.data(), &size, WINHTTP_NO_HEADER_INDEX)) return LastCode();
+  out.assign(value.data());
+  return 0;
+}
+
+int32_t QueryContentLength(HINTERNET request, std::optional<uint32_t>& length) {
+  length.reset();
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (!g_winHttp.QueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX))
+    return LastCode();
+  length = value;
+  return 0;
+}
+
+bool QueryContentRange(HINTERNET request, ContentRange& range) {
+  std::wstring value;
+  if (QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, value) != 0) return false;
+  const wchar_t* p = std::wcsstr(value.c_str(), L"bytes");
+  if (!p) return false;
+  p += 5;
+  while (*p == L' ' || *p == L'=') ++p;
+  if (!ReadNumber(p, range.first) || *p++ != L'-' || !ReadNumber(p, range.last) || *p++ != L'/') return false;
+  uint64_t total = 0;
+  range.total.reset();
+  if (ReadNumber(p, total)) range.total = total;
+  return true;
 }

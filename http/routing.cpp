@@ -9,14 +9,13 @@
 #include <cstring>
 #include <string>
 
-#include "agent/config/agentconfig.h"
+#include "agent/config/registrypaths.h"
 #include "agent/config/settings.h"
 #include "agent/log/logger.h"
 #include "agent/registry/registry.h"
 #include "agent/util/errortext.h"
 #include "agent/util/textconv.h"
-#include "http/bitrate.h"
-#include "http/download.h"
+#include "http/downloader.h"
 #include "http/httpinternal.h"
 #include "http/requestcore.h"
 #include "http/upload.h"
@@ -154,7 +153,7 @@ int32_t AgentSendRequest(const char* urlPath, const char* data, OptText* outData
   LogInfo("gotcha1 %s", urlPath);
   if (!urlPath) {
     LogError("AgentSendRequest : No URL path given \n");
-    return kInvalidArgument;
+    return ERROR_INVALID_DATA;
   }
 
   const bool toMainServer = forceMainServer || !IsYes(gv_dsEnabled);
@@ -170,10 +169,10 @@ int32_t AgentSendRequest(const char* urlPath, const char* data, OptText* outData
   if (!SystemCodePageToWide(path.c_str(), widePath) || !ChangeWideToUtf8Str(widePath.c_str(), utf8Path)) {
     LogError("AgentSendRequest : The url %s could not be converted to UTF8 \n", path.c_str());
     LogLastError();
-    return kInvalidArgument;
+    return ERROR_INVALID_DATA;
   }
   LogInfo("AgentSendRequest : The url to get / send in UTF8 format is given by %s \n", utf8Path.c_str());
-  if (ChangeToWideStr(utf8Path.c_str(), widePath) != 1) return kInvalidArgument;
+  if (ChangeToWideStr(utf8Path.c_str(), widePath) != 1) return ERROR_INVALID_DATA;
 
   // The destination of a download: the caller's file path (system code page)
   // or, for data kept in memory, whatever text the caller gave (UTF-8).

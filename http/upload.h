@@ -1,6 +1,6 @@
-// Posting a text body to one of the agent's servers, with the same session,
-// proxy, TLS and resend rules as the request core, and reading the server's
-// answer into memory when the caller wants it.
+// Posting to one of the agent's servers, with the same session, proxy, TLS and
+// resend rules as the request core: a text body, or a local file written in
+// chunks; the server's answer is read into memory when the caller wants it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -19,8 +19,9 @@ int32_t InternetSendRequestEx(bool useProxy, const char* protocol, const wchar_t
                               const wchar_t* proxyPassword, const wchar_t* objectPath, const char* body,
                               OptText* outData, int32_t requestType, bool keepAlive, int32_t postSize);
 
-// Reads an upload's response on an open request: headers, status (407 and any
-// other status than 200 become the result) and, with `outData`, the answer.
-// `routine` names the uploading routine in the log lines.
-int32_t ReadUploadResponse(const char* routine, RequestHandles& handles, const wchar_t* serverAddress,
-                           OptText* outData);
+// Uploads the local file in chunks of `chunkSize` bytes. 0, 13, 407, an HTTP
+// status or an error code.
+int32_t InternetSendRequestByBitRate(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
+                                     const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
+                                     const wchar_t* proxyPassword, const wchar_t* objectPath, const char* filePath,
+                                     OptText* outData, int32_t ignored1, bool ignored2, int32_t chunkSize);

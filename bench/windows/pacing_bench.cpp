@@ -19,7 +19,7 @@
 
 #include "agent/config/settings.h"
 #include "agent/util/textconv.h"
-#include "http/bitrate.h"
+#include "http/downloader.h"
 #include "http/requestcore.h"
 #include "http/winhttp_api.h"
 

@@ -13,6 +13,7 @@
 
 #include "agent/config/settings.h"
 #include "http/bitrate.h"
+#include "http/downloader.h"
 #include "http/winhttp_api.h"
 #include "tests/http/core/seam.h"
 #include "tests/http/download/download_fixture.h"

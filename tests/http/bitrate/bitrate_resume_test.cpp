@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "http/bitrate.h"
+#include "http/downloader.h"
 #include "tests/http/bitrate/bitrate_fixture.h"
 #include "tests/support/win_servers.h"
 

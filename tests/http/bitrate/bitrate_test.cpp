@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "http/bitrate.h"
+#include "http/resume.h"
+#include "http/upload.h"
 #include "tests/http/bitrate/bitrate_fixture.h"
+#include "tests/http/download/max_path_limit.h"
 
 using twtest::RecordedRequest;
 using twtest::Response;
@@ -82,6 +84,67 @@ TEST_F(BitrateTest, HeadAnswerDecidesBeforeAnyFileIsMade) {
   EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD", "HEAD", "HEAD"}));
   EXPECT_EQ(twtest::ReadFile(dest), "old content");
   EXPECT_TRUE(Leftovers().empty());
+}
+
+// A Content-Length the HEAD answer carries but that cannot be read is no length
+// of 0: nothing is fetched and the old file stays.
+BOOL WINAPI UnreadableContentLength(HINTERNET request, DWORD info, LPCWSTR name, LPVOID buffer, LPDWORD size,
+                                    LPDWORD index) {
+  if (info == (WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER)) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  return RealWinHttpApi().QueryHeaders(request, info, name, buffer, size, index);
+}
+
+TEST_F(BitrateTest, UnreadableContentLengthOnTheHeadEndsTheDownload) {
+  gv_dataTransferRateKBps = 1;
+  Response r = Response::Ok(twtest::PatternBytes(700));
+  r.honourRange = true;
+  server_.Serve("/files/app.bin", r);
+  const std::string dest = Dest("app.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+  g_winHttp.QueryHeaders = &UnreadableContentLength;
+
+  EXPECT_EQ(Download(L"/files/app.bin", dest), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestByBitrate :  Error in Content Length Header -> 122 "));
+  EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD"}));
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+// Every block route reaches a destination deeper than MAX_PATH, the temporary
+// and staging files beside it included, under Windows' rule for such paths.
+TEST_F(BitrateTest, DestinationBeyondMaxPathIsDeliveredOnEveryRoute) {
+  gv_dataTransferRateKBps = 1;
+  const std::string body = twtest::PatternBytes(1200);
+  Response r = Response::Ok(body);
+  r.honourRange = true;
+  r.headers.push_back({"Last-Modified", "Wed, 21 Oct 2015 07:28:00 GMT"});
+  server_.Serve("/files/app.bin", r);
+  using Routine = decltype(&InternetGetRequestByBitrate);
+  const struct {
+    const char* name;
+    Routine routine;
+  } routes[] = {{"bandwidth-limited", &InternetGetRequestByBitrate},
+                {"resumable in blocks", &ResumeGetRequestByBitrate},
+                {"resumable", &ResumeGetRequestEx}};
+  const std::wstring folder = DeepFolder();
+  const std::wstring dest = folder + L"\\app.bin";
+  ASSERT_GT(dest.size(), static_cast<size_t>(MAX_PATH));
+  for (const auto& route : routes) {
+    SCOPED_TRACE(route.name);
+    {
+      twtest::MaxPathLimit limit;
+      ASSERT_TRUE(limit.Installed());
+      EXPECT_EQ(route.routine(false, "http", twtest::ScriptedServer::Host().c_str(), server_.Port(), nullptr, nullptr,
+                              nullptr, nullptr, L"/files/app.bin", dest.c_str(), nullptr, DOWNLOAD_FILE, true),
+                0);
+    }
+    EXPECT_TRUE(ReadLongFile(dest) == body);
+    EXPECT_EQ(FilesIn(folder), std::vector<std::wstring>{L"app.bin"});
+    ::DeleteFileW((kLongPrefix + dest).c_str());
+  }
 }
 
 TEST_F(BitrateTest, PauseTopsFastBlocksUpTo600MsAndFollowsSlowOnesWith100Ms) {

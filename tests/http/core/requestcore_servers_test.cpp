@@ -29,7 +29,6 @@ struct Call {
                                     proxyUser.c_str(), proxyPassword.c_str(), path.c_str(), nullptr, nullptr, GET_DATA,
                                     true, handles, false);
   }
-  ~Call() { CloseRequestHandles(handles); }
 };
 
 class RealServers : public testing::Test {
@@ -56,7 +55,7 @@ TEST_F(RealServers, HttpsWithTheIgnoreFlagsAndPinnedProtocols) {
 
   DWORD flags = 0;
   DWORD size = sizeof flags;
-  ASSERT_TRUE(WinHttpQueryOption(c.handles.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size));
+  ASSERT_TRUE(WinHttpQueryOption(c.handles.request.Get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size));
   EXPECT_EQ(flags & 0x3300u, 0x3300u);
 }
 

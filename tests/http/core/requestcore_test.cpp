@@ -40,7 +40,6 @@ struct Request {
     return GetInternetRequestHandle(useProxy, protocol, server.c_str(), port, proxyServer, proxyBypass, proxyUser,
                                     proxyPassword, path.c_str(), nullptr, nullptr, type, keepAlive, handles, gzip);
   }
-  ~Request() { CloseRequestHandles(handles); }
 };
 
 class RequestCore : public testing::Test {
@@ -61,7 +60,7 @@ TEST_F(RequestCore, PlainGetCarriesAgentAcceptAndKeepAlive) {
   server.Serve("/file", Response::Ok("content"));
   ASSERT_EQ(req.Run(), 0);
   EXPECT_EQ(req.handles.statusCode, 200);
-  EXPECT_NE(req.handles.request, kNoHandle);
+  EXPECT_NE(req.handles.request.Get(), kNoHandle);
   ASSERT_EQ(server.RequestCount(), 1u);
   const twtest::RecordedRequest r = server.Requests()[0];
   EXPECT_EQ(r.method, "GET");
@@ -81,14 +80,14 @@ TEST_F(RequestCore, RangeHeaderForKindOneAndHeadForKindTwo) {
   Response r = Response::Ok("0123456789");
   r.honourRange = true;
   server.Serve("/file", r);
-  req.handles.requestKind = 1;
+  req.handles.requestKind = RequestKind::kRangedGet;
   req.handles.extraHeader = L"Range: bytes=4-";
   ASSERT_EQ(req.Run(), 0);
   EXPECT_EQ(req.handles.statusCode, 206);
 
   Request head;
   head.port = server.Port();
-  head.handles.requestKind = 2;
+  head.handles.requestKind = RequestKind::kHead;
   head.handles.extraHeader = L"Range: bytes=0-1";  // only kind 1 sends it
   ASSERT_EQ(head.Run(), 0);
   EXPECT_EQ(head.handles.statusCode, 200);
@@ -250,7 +249,7 @@ TEST_F(RequestCore, FiveResendRequestsThenTheHeaderReadFails) {
             5);
   EXPECT_EQ(server.RequestCount(), 0u);
   // The caller closes what is still open.
-  EXPECT_NE(req.handles.request, kNoHandle);
+  EXPECT_NE(req.handles.request.Get(), kNoHandle);
 }
 
 TEST_F(RequestCore, ResendThenAnswerStillReportsTheResend) {
@@ -341,9 +340,9 @@ TEST_F(RequestCore, FailedOpenRequestClosesWhatWasOpened) {
   seam.record.openRequestError = 12005;
   EXPECT_EQ(req.Run(), 12005);
   EXPECT_EQ(seam.record.closes, 2);  // connection and session
-  EXPECT_EQ(req.handles.session, kNoHandle);
-  EXPECT_EQ(req.handles.connection, kNoHandle);
-  EXPECT_EQ(req.handles.request, kNoHandle);
+  EXPECT_EQ(req.handles.session.Get(), kNoHandle);
+  EXPECT_EQ(req.handles.connection.Get(), kNoHandle);
+  EXPECT_EQ(req.handles.request.Get(), kNoHandle);
   EXPECT_TRUE(twtest::HasLine(log, "[ERROR]", "GetInternetRequestHandle :  Error in WinHttpOpenRequest --> 12005 \n"));
   EXPECT_TRUE(twtest::HasLine(log, "[ERROR]", "HttpGetLastError: The URL is invalid.\n"));
 }
@@ -354,8 +353,8 @@ TEST_F(RequestCore, FailedConnectClosesTheSession) {
   const int32_t rc = req.Run();
   EXPECT_EQ(rc, 12007);
   EXPECT_EQ(seam.record.closes, 1);
-  EXPECT_EQ(req.handles.session, kNoHandle);
-  EXPECT_EQ(req.handles.connection, kNoHandle);
+  EXPECT_EQ(req.handles.session.Get(), kNoHandle);
+  EXPECT_EQ(req.handles.connection.Get(), kNoHandle);
   EXPECT_TRUE(twtest::HasLine(log, "[ERROR]", "GetInternetRequestHandle :  Error in WinHttpConnect --> " + std::to_string(rc) + " \n"));
 }
 

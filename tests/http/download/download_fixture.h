@@ -1,6 +1,7 @@
 // Common ground of the download tests: a scripted server, scratch folders for
-// destinations, TEMP and the agent install folder, the agent's registry keys
-// that downloads read and write (put back afterwards), and the captured log.
+// destinations (also one deeper than MAX_PATH), TEMP and the agent install
+// folder, the agent's registry keys that downloads read and write (put back
+// afterwards), and the captured log.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -11,9 +12,10 @@
 #include "agent/config/settings.h"
 #include "agent/registry/registry.h"
 #include "agent/util/textconv.h"
-#include "http/download.h"
+#include "http/downloader.h"
 #include "http/requestcore.h"
 #include "http/winhttp_api.h"
+#include "agent/util/scopedhandle.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"
 #include "tests/support/win_registry.h"
@@ -50,7 +52,43 @@ class DownloadFixture : public ::testing::Test {
   void TearDown() override {
     ResetWinHttpApi();
     ResetAgentSettings();
+    if (!deepRoot_.empty()) RemoveLongTree(kLongPrefix + deepRoot_);
     RemoveTree(dir_);
+  }
+
+  // A folder deeper than MAX_PATH in the scratch folder, made through the
+  // extended-length form (which the scratch clean-up cannot remove, so it
+  // goes in TearDown).
+  std::wstring DeepFolder() {
+    std::wstring folder = Wide(dir_);
+    for (int i = 0; i < 8; ++i) {
+      folder += L"\\" + std::wstring(40, static_cast<wchar_t>(L'a' + i));
+      if (i == 0) deepRoot_ = folder;
+      EXPECT_TRUE(::CreateDirectoryW((kLongPrefix + folder).c_str(), nullptr) ||
+                  ::GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    return folder;
+  }
+  // The content of a file whose path may be beyond MAX_PATH ("" when missing).
+  static std::string ReadLongFile(const std::wstring& path) {
+    KernelHandle f(::CreateFileW((kLongPrefix + path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 0, nullptr));
+    std::string content;
+    char chunk[65536];
+    DWORD n = 0;
+    while (f.IsValid() && ::ReadFile(f.Get(), chunk, sizeof chunk, &n, nullptr) && n > 0) content.append(chunk, n);
+    return content;
+  }
+  // The names of the files (not folders) in a folder whose path may be beyond MAX_PATH.
+  static std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    FindHandle find(::FindFirstFileW((kLongPrefix + folder + L"\\*").c_str(), &fd));
+    if (!find.IsValid()) return names;
+    do {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+    } while (::FindNextFileW(find.Get(), &fd));
+    return names;
   }
 
   std::string Dest(const std::string& name) const { return Join(dest_, name); }
@@ -103,10 +141,33 @@ class DownloadFixture : public ::testing::Test {
     return false;
   }
 
+  static constexpr const wchar_t* kLongPrefix = L"\\\\?\\";
+
   LogCapture log_{4, "download"};
   RegistrySandbox reg_;
   ScriptedServer server_;
   std::string dir_, dest_, temp_, install_;
+
+ private:
+  // Deletes a tree given in the extended-length form.
+  static void RemoveLongTree(const std::wstring& path) {
+    WIN32_FIND_DATAW fd;
+    FindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &fd));
+    if (find.IsValid()) {
+      do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveLongTree(path + L"\\" + name);
+        else
+          ::DeleteFileW((path + L"\\" + name).c_str());
+      } while (::FindNextFileW(find.Get(), &fd));
+    }
+    find.Close();
+    ::RemoveDirectoryW(path.c_str());
+  }
+
+  std::wstring deepRoot_;  // the top of the folder DeepFolder made
 };
 
 }  // namespace twtest

@@ -11,9 +11,11 @@
 #include "agent/registry/registry.h"
 #include "agent/util/textconv.h"
 #include "http/download.h"
+#include "http/downloader.h"
 #include "http/requestcore.h"
 #include "http/winhttp_api.h"
 #include "tests/http/download/download_fixture.h"
+#include "tests/http/download/max_path_limit.h"
 
 using twtest::RegView;
 using twtest::Response;
@@ -255,6 +257,38 @@ TEST_F(DownloadTest, RecoveryAnsweredWithAnErrorEndsWithThatStatus) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
+// A 206 continues the file only when its Content-Range says so: from the byte
+// where the file stopped, with the first answer's length as the total.
+TEST_F(DownloadTest, RecoveryRefusesA206ThatDoesNotSayItContinuesTheFile) {
+  const std::string body = twtest::PatternBytes(500000);
+  struct Case {
+    const char* name;
+    bool contentRange;
+    uint64_t total;
+  };
+  const Case cases[] = {{"without Content-Range", false, 0}, {"with another total", true, 600000}};
+  const std::string dest = Dest("big.bin");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+    server_.ClearRequests();
+    server_.ServeWith("/big.bin", [body, c](const twtest::RecordedRequest& rq) {
+      const std::optional<std::string> range = rq.Header("range");
+      if (!range) return Response::Ok(body);
+      const uint64_t first = std::stoull(range->substr(6));
+      Response r = Response::Status(206, body.substr(first));
+      if (c.contentRange)
+        r.headers.push_back({"Content-Range", "bytes " + std::to_string(first) + "-499999/" + std::to_string(c.total)});
+      return r;
+    });
+    InjectTimeoutAfter(120000);
+    EXPECT_EQ(Download(L"/big.bin", dest), 206);
+    EXPECT_EQ(server_.RequestCount(), 2u);
+    EXPECT_TRUE(twtest::ReadFile(dest) == "old content");
+    EXPECT_TRUE(Leftovers().empty());
+  }
+}
+
 TEST_F(DownloadTest, GzipAnswerIsDecompressed) {
   const std::string body = twtest::PatternBytes(3000000);
   Response gz = Response::Ok(body);
@@ -378,14 +412,7 @@ TEST_F(DownloadTest, ResumableModeTakesTheResumableRouteForFilesOnly) {
 }
 
 TEST_F(DownloadTest, DestinationBeyondMaxPathIsHandled) {
-  // A folder deeper than MAX_PATH, made through the extended-length form.
-  std::wstring folder;
-  ASSERT_TRUE(ChangeUtf8ToWideStr(dir_.c_str(), folder));
-  for (int i = 0; i < 8; ++i) {
-    folder += L"\\" + std::wstring(40, static_cast<wchar_t>(L'a' + i));
-    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr) ||
-                ::GetLastError() == ERROR_ALREADY_EXISTS);
-  }
+  const std::wstring folder = DeepFolder();
   const std::wstring dest = folder + L"\\file.bin";
   ASSERT_GT(dest.size(), static_cast<size_t>(MAX_PATH));
   const std::string body = twtest::PatternBytes(10000);
@@ -393,30 +420,16 @@ TEST_F(DownloadTest, DestinationBeyondMaxPathIsHandled) {
   gz.gzip = true;
   server_.Serve("/long.bin", gz);
 
-  EXPECT_EQ(InternetGetRequestEx(false, "http", twtest::ScriptedServer::Host().c_str(), server_.Port(), nullptr,
-                                 nullptr, nullptr, nullptr, L"/long.bin", dest.c_str(), nullptr, DOWNLOAD_FILE, true,
-                                 true),
-            0);
-  HANDLE f = ::CreateFileW((L"\\\\?\\" + dest).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE);
-  std::string got(body.size() + 10, '\0');
-  DWORD n = 0;
-  ::ReadFile(f, got.data(), static_cast<DWORD>(got.size()), &n, nullptr);
-  ::CloseHandle(f);
-  got.resize(n);
-  EXPECT_TRUE(got == body);
-  WIN32_FIND_DATAW fd;
-  HANDLE find = ::FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &fd);
-  int files = 0;
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
-    } while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
+  {
+    twtest::MaxPathLimit limit;  // Windows' rule for long paths, which Wine lacks
+    ASSERT_TRUE(limit.Installed());
+    EXPECT_EQ(InternetGetRequestEx(false, "http", twtest::ScriptedServer::Host().c_str(), server_.Port(), nullptr,
+                                   nullptr, nullptr, nullptr, L"/long.bin", dest.c_str(), nullptr, DOWNLOAD_FILE, true,
+                                   true),
+              0);
   }
-  EXPECT_EQ(files, 1);  // the file itself, no temporary or scratch file
-  ::DeleteFileW((L"\\\\?\\" + dest).c_str());
+  EXPECT_TRUE(ReadLongFile(dest) == body);
+  EXPECT_EQ(FilesIn(folder).size(), 1u);  // the file itself, no temporary or scratch file
 }
 
 // The in-place decompression on its own: a stream whose output is many times

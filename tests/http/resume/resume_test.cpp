@@ -10,7 +10,7 @@
 #include <numeric>
 
 #include "agent/log/format.h"
-#include "http/download.h"
+#include "http/downloader.h"
 #include "tests/http/resume/resume_fixture.h"
 #include "tests/support/win_servers.h"
 
@@ -414,6 +414,21 @@ BOOL WINAPI FailingQueryDataAvailable(HINTERNET request, LPDWORD available) {
   }
   return RealWinHttpApi().QueryDataAvailable(request, available);
 }
+// Installs the two above: the first query once `after` body bytes have come
+// fails with `code`; reads are cut to `readCap` bytes (0: not cut).
+void FailQueryAfter(uint64_t after, DWORD code, DWORD readCap = 0) {
+  g_readSoFar = 0;
+  g_failAfter = after;
+  g_failCode = code;
+  g_readCap = readCap;
+  g_winHttp.ReadData = CountingReadData;
+  g_winHttp.QueryDataAvailable = FailingQueryDataAvailable;
+}
+// Puts the real calls back.
+void StopFailing() {
+  ResetWinHttpApi();
+  g_readCap = 0;
+}
 
 TEST_F(ResumeTest, TimeOutInTheBodyIsRecoveredWithARangeFromTheReceivedCount) {
   const std::string body = PatternBytes(300000);
@@ -422,13 +437,9 @@ TEST_F(ResumeTest, TimeOutInTheBodyIsRecoveredWithARangeFromTheReceivedCount) {
   slow.pieceDelayMs = 1;
   server_.Serve("/t.bin", slow);
   SeedSaveLimit(4096);
-  g_readSoFar = 0;
-  g_failAfter = 100000;
-  g_failCode = ERROR_WINHTTP_TIMEOUT;
-  g_winHttp.ReadData = CountingReadData;
-  g_winHttp.QueryDataAvailable = FailingQueryDataAvailable;
+  FailQueryAfter(100000, ERROR_WINHTTP_TIMEOUT);
   const int32_t rc = Resume("/t.bin", Dest("t.bin"));
-  ResetWinHttpApi();
+  StopFailing();
 
   EXPECT_EQ(rc, 0);
   EXPECT_TRUE(twtest::ReadFile(Dest("t.bin")) == body);
@@ -450,15 +461,9 @@ TEST_F(ResumeTest, OtherReadFailuresKeepTheLastPeriodicSave) {
   slow.pieceDelayMs = 1;
   server_.Serve("/r.bin", slow);
   SeedSaveLimit(4096);
-  g_readSoFar = 0;
-  g_failAfter = 30000;
-  g_failCode = ERROR_WINHTTP_OPERATION_CANCELLED;
-  g_readCap = 1000;
-  g_winHttp.ReadData = CountingReadData;
-  g_winHttp.QueryDataAvailable = FailingQueryDataAvailable;
+  FailQueryAfter(30000, ERROR_WINHTTP_OPERATION_CANCELLED, 1000);
   const int32_t rc = Resume("/r.bin", Dest("r.bin"));
-  ResetWinHttpApi();
-  g_readCap = 0;
+  StopFailing();
 
   EXPECT_EQ(rc, ERROR_WINHTTP_OPERATION_CANCELLED);
   const std::optional<std::string> id = IdFor("/r.bin");
@@ -476,6 +481,48 @@ TEST_F(ResumeTest, OtherReadFailuresKeepTheLastPeriodicSave) {
   EXPECT_TRUE(twtest::ReadFile(Dest("r.bin")) == body);
   EXPECT_EQ(Ranges("/r.bin").back(), "bytes=" + std::to_string(*stored) + "-100000");
   EXPECT_EQ(reg_.GetDword(RegView::k32, kMeta, "DownloadFailureCount"), 1u);
+}
+
+// A 206 continues the partial file only when its Content-Range says so: from
+// the byte where the file stopped, with the first answer's length as the total.
+TEST_F(ResumeTest, RecoveryRefusesA206ThatDoesNotSayItContinuesTheFile) {
+  const std::string body = PatternBytes(100000);
+  SeedSaveLimit(4096);
+  struct Case {
+    const char* name;
+    const char* path;
+    bool contentRange;
+    uint64_t total;
+  };
+  const Case cases[] = {{"without Content-Range", "/norange.bin", false, 0},
+                        {"with another total", "/total.bin", true, 200000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The first ranged request is answered properly; the one after the
+    // time-out is not.
+    server_.ServeWith(c.path, [body, c](const twtest::RecordedRequest& rq) {
+      const uint64_t first = std::stoull(rq.Header("range").value_or("bytes=0-").substr(6));
+      if (first == 0) return Ranged(body);
+      Response r = Response::Status(206, body.substr(first));
+      r.headers.push_back({"Last-Modified", kModified});
+      if (c.contentRange)
+        r.headers.push_back({"Content-Range", "bytes " + std::to_string(first) + "-99999/" + std::to_string(c.total)});
+      return r;
+    });
+    FailQueryAfter(30000, ERROR_WINHTTP_TIMEOUT, 1000);
+    const int32_t rc = Resume(c.path, Dest("r.bin"));
+    StopFailing();
+
+    EXPECT_EQ(rc, 206);
+    EXPECT_FALSE(twtest::FileExists(Dest("r.bin")));
+    // The partial file holds bytes of the first answer only.
+    const std::optional<std::string> id = IdFor(c.path);
+    ASSERT_TRUE(id.has_value());
+    const std::optional<DWORD> stored = reg_.GetDword(RegView::k32, Sub(*id), "PartialFileSize");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_LE(*stored, 30000u + 1000u);
+    EXPECT_TRUE(twtest::ReadFile(Partial(*id)) == body.substr(0, *stored));
+  }
 }
 
 TEST_F(ResumeTest, DownloadModeOneRoutesFileDownloadsHere) {
@@ -517,13 +564,9 @@ TEST_F(ResumeTest, NginxServesTheResumedRange) {
   TW_REQUIRE_TEST_SERVERS(srv);
   const std::string big = PatternBytes(srv.bigSize);
   SeedSaveLimit(65536);
-  g_readSoFar = 0;
-  g_failAfter = 1024 * 1024;
-  g_failCode = ERROR_WINHTTP_OPERATION_CANCELLED;
-  g_winHttp.ReadData = CountingReadData;
-  g_winHttp.QueryDataAvailable = FailingQueryDataAvailable;
+  FailQueryAfter(1024 * 1024, ERROR_WINHTTP_OPERATION_CANCELLED);
   EXPECT_EQ(Resume("/big.bin", Dest("big.bin"), srv.httpPort), ERROR_WINHTTP_OPERATION_CANCELLED);
-  ResetWinHttpApi();
+  StopFailing();
   const std::optional<std::string> id = IdFor("/big.bin");
   ASSERT_TRUE(id.has_value());
   const std::optional<DWORD> stored = reg_.GetDword(RegView::k32, Sub(*id), "PartialFileSize");
