@@ -10,7 +10,7 @@
 #include "agent/util/errortext.h"
 #include "agent/util/fileutil.h"
 #include "agent/util/textutil.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_system.h"
 

@@ -8,7 +8,7 @@
 
 #include "agent/config/settings.h"
 #include "agent/util/servicemsg.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_system.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "agent/util/textutil.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 
 using twtest::HasLine;

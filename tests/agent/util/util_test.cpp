@@ -13,7 +13,7 @@
 #include "agent/util/fileutil.h"
 #include "agent/util/timeutil.h"
 #include "agent/util/wow64.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 
 using twtest::HasLine;

@@ -9,7 +9,7 @@
 
 #include "agent/util/errortext.h"
 #include "handler/execute.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_system.h"
 

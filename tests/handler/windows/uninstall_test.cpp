@@ -15,7 +15,7 @@
 #include "agent/util/wow64.h"
 #include "handler/options.h"
 #include "handler/uninstall.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_registry.h"
 #include "tests/support/win_system.h"

@@ -65,7 +65,7 @@ class BitrateFixture : public DownloadFixture {
   SeamRecord& Seam() { return seam_->record; }
 
   int32_t Download(const wchar_t* path, const std::string& dest) {
-    const std::wstring wdest = Wide(dest);
+    const std::wstring wdest = twtest::Widen(dest);
     return InternetGetRequestByBitrate(false, "http", ScriptedServer::Host().c_str(), server_.Port(), nullptr,
                                        nullptr, nullptr, nullptr, path, wdest.c_str(), nullptr, DOWNLOAD_FILE, true);
   }
@@ -74,7 +74,7 @@ class BitrateFixture : public DownloadFixture {
                                        nullptr, nullptr, nullptr, path, nullptr, &out, GET_DATA, true);
   }
   int32_t Resume(const wchar_t* path, const std::string& dest) {
-    const std::wstring wdest = Wide(dest);
+    const std::wstring wdest = twtest::Widen(dest);
     return ResumeGetRequestByBitrate(false, "http", ScriptedServer::Host().c_str(), server_.Port(), nullptr, nullptr,
                                      nullptr, nullptr, path, wdest.c_str(), nullptr, DOWNLOAD_FILE, true);
   }

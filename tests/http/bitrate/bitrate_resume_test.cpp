@@ -141,7 +141,7 @@ TEST_F(BitrateNginxTest, BothDownloadersFetchTheBigFileInBlocks) {
   const std::string expected = twtest::PatternBytes(static_cast<size_t>(srv.bigSize));
   const size_t blocks = static_cast<size_t>((srv.bigSize + 511999) / 512000);
   auto fetch = [&](bool resumable, const std::string& dest) {
-    const std::wstring wdest = Wide(dest);
+    const std::wstring wdest = twtest::Widen(dest);
     auto* routine = resumable ? &ResumeGetRequestByBitrate : &InternetGetRequestByBitrate;
     return routine(false, "http", twtest::TestServerInfo::Host().c_str(), srv.httpPort, nullptr, nullptr, nullptr,
                    nullptr, L"/big.bin", wdest.c_str(), nullptr, DOWNLOAD_FILE, true);

@@ -9,7 +9,7 @@
 #include "agent/config/settings.h"
 #include "http/requestcore.h"
 #include "http/upload.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_servers.h"
 

@@ -10,7 +10,7 @@
 #include "agent/config/settings.h"
 #include "http/requestcore.h"
 #include "http/upload.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 #include "tests/http/core/seam.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"

@@ -19,6 +19,7 @@
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"
 #include "tests/support/win_registry.h"
+#include "tests/support/win_system.h"
 
 namespace twtest {
 
@@ -60,7 +61,7 @@ class DownloadFixture : public ::testing::Test {
   // extended-length form (which the scratch clean-up cannot remove, so it
   // goes in TearDown).
   std::wstring DeepFolder() {
-    std::wstring folder = Wide(dir_);
+    std::wstring folder = twtest::Widen(dir_);
     for (int i = 0; i < 8; ++i) {
       folder += L"\\" + std::wstring(40, static_cast<wchar_t>(L'a' + i));
       if (i == 0) deepRoot_ = folder;
@@ -93,15 +94,9 @@ class DownloadFixture : public ::testing::Test {
 
   std::string Dest(const std::string& name) const { return Join(dest_, name); }
 
-  static std::wstring Wide(const std::string& text) {
-    std::wstring out;
-    ChangeUtf8ToWideStr(text.c_str(), out);
-    return out;
-  }
-
   int32_t DownloadFrom(const char* protocol, int32_t port, const wchar_t* path, const std::string& dest,
                        bool gzip = false) {
-    const std::wstring wdest = Wide(dest);
+    const std::wstring wdest = twtest::Widen(dest);
     return InternetGetRequestEx(false, protocol, ScriptedServer::Host().c_str(), port, nullptr, nullptr, nullptr,
                                 nullptr, path, wdest.c_str(), nullptr, DOWNLOAD_FILE, true, gzip);
   }

@@ -18,6 +18,7 @@
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"
 #include "tests/support/win_registry.h"
+#include "tests/support/win_system.h"
 
 namespace twtest {
 
@@ -51,17 +52,11 @@ class ResumeFixture : public ::testing::Test {
     RemoveTree(dir_);
   }
 
-  static std::wstring Wide(const std::string& text) {
-    std::wstring out;
-    ChangeUtf8ToWideStr(text.c_str(), out);
-    return out;
-  }
-
   std::string Dest(const std::string& name) const { return Join(dest_, name); }
 
   int32_t Resume(const std::string& path, const std::string& dest, int32_t port = 0) {
-    const std::wstring wpath = Wide(path);
-    const std::wstring wdest = Wide(dest);
+    const std::wstring wpath = twtest::Widen(path);
+    const std::wstring wdest = twtest::Widen(dest);
     return ResumeGetRequestEx(false, "http", ScriptedServer::Host().c_str(), port ? port : server_.Port(), nullptr,
                               nullptr, nullptr, nullptr, wpath.c_str(), wdest.c_str(), nullptr, DOWNLOAD_FILE, true);
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/http/resume/resume_fixture.h"
+#include "tests/support/win_system.h"
 
 using twtest::PatternBytes;
 using twtest::RegView;
@@ -42,7 +43,7 @@ class Downloader {
     std::string folder = install;
     while (!folder.empty() && folder.back() == '\\') folder.pop_back();
     std::wstring cmd = L"\"" + BesideSelf(L"tw_resume_downloader.exe") + L"\" " + std::to_wstring(port) + L" " +
-                       Wide(objectPath) + L" \"" + Wide(dest) + L"\" \"" + Wide(folder) + L"\" \"" + Wide(log) +
+                       twtest::Widen(objectPath) + L" \"" + twtest::Widen(dest) + L"\" \"" + twtest::Widen(folder) + L"\" \"" + twtest::Widen(log) +
                        L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -70,11 +71,6 @@ class Downloader {
   }
 
  private:
-  static std::wstring Wide(const std::string& text) {
-    std::wstring out;
-    ChangeUtf8ToWideStr(text.c_str(), out);
-    return out;
-  }
   PROCESS_INFORMATION pi_{};
   bool started_ = false;
 };
@@ -94,18 +90,20 @@ class ResumeProcessTest : public twtest::ResumeFixture {
     // Settled: the same stored size for a second.
     DWORD stored = 0;
     int stable = 0;
-    for (int i = 0; i < 300 && stable < 10; ++i) {
-      ::Sleep(100);
-      const std::optional<std::string> current = IdFor("/k.bin");
-      const std::optional<DWORD> size =
-          current ? reg_.GetDword(RegView::k32, Sub(*current), "PartialFileSize") : std::nullopt;
-      if (size && *size > 0 && *size == stored) {
-        ++stable;
-      } else {
-        stable = 0;
-        stored = size.value_or(0);
-      }
-    }
+    twtest::WaitUntil(
+        [&] {
+          const std::optional<std::string> current = IdFor("/k.bin");
+          const std::optional<DWORD> size =
+              current ? reg_.GetDword(RegView::k32, Sub(*current), "PartialFileSize") : std::nullopt;
+          if (size && *size > 0 && *size == stored) {
+            ++stable;
+          } else {
+            stable = 0;
+            stored = size.value_or(0);
+          }
+          return stable >= 10;
+        },
+        30000);
     child.Kill();
     id = IdFor("/k.bin").value_or("");
     return stored;

@@ -529,7 +529,7 @@ TEST_F(ResumeTest, DownloadModeOneRoutesFileDownloadsHere) {
   ASSERT_TRUE(reg_.SetDword(RegView::k32, kSettings, "DownloadMode", 1));
   const std::string body = PatternBytes(5000);
   server_.Serve("/files/app.bin", Ranged(body));
-  const std::wstring dest = Wide(Dest("app.bin"));
+  const std::wstring dest = twtest::Widen(Dest("app.bin"));
   EXPECT_EQ(InternetGetRequestEx(false, "http", twtest::ScriptedServer::Host().c_str(), server_.Port(), nullptr,
                                  nullptr, nullptr, nullptr, L"/files/app.bin", dest.c_str(), nullptr, DOWNLOAD_FILE,
                                  true, true),

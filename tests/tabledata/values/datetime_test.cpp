@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tabledata/values/datetime.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "tabledata/values/msgqueue.h"
 #include "tabledata/values/netvalues.h"
-#include "tests/agent/util/logcheck.h"
+#include "tests/support/logcheck.h"
 
 namespace {
 

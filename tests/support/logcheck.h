@@ -1,4 +1,5 @@
-// Log assertions for the utility tests: a message written at a given level.
+// Log assertions shared by the tests: a message written at a given level, and
+// how often a message was written.
 #pragma once
 #include <string>
 
