@@ -22,6 +22,7 @@
 #include "tests/support/sleeper_process.h"
 #include "tests/support/scratch.h"
 #include "tests/support/win_http_server.h"
+#include "tests/support/win_system.h"
 
 using twe2e::ManagedComputer;
 using twe2e::Patch;
@@ -604,6 +605,144 @@ TEST_F(ProgramRun, SoftwareDeploymentStagesTheArchiveFromTheDriveRoot) {
 }
 
 // ---- the program file ----
+
+// ---- the resource ID from the server ----
+
+// The agent's service, played by a test service that records every control
+// code it receives; the program announces a new resource ID to it.
+class AgentService {
+ public:
+  explicit AgentService(const std::string& record) : record_(record) {
+    manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager_) return;
+    const std::string command = "\"" + twe2e::ExeFolder() + "\\tw_test_service.exe\" \"" + record + "\"";
+    service_ = CreateServiceA(manager_, kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
+    if (service_ && StartServiceA(service_, 0, nullptr))
+      running_ = twtest::WaitUntil([&] { return State() == SERVICE_RUNNING; }, 30000);
+  }
+  ~AgentService() {
+    SERVICE_STATUS status{};
+    if (service_ && ControlService(service_, SERVICE_CONTROL_STOP, &status))
+      twtest::WaitUntil([&] { return State() == SERVICE_STOPPED; }, 30000);
+    if (service_) {
+      DeleteService(service_);
+      CloseServiceHandle(service_);
+    }
+    if (manager_) CloseServiceHandle(manager_);
+  }
+  bool Running() const { return running_; }
+  // The control codes received so far, one a line.
+  std::string Received() const { return twtest::ReadFile(record_); }
+
+  static constexpr const char* kName = "TWAgentService";  // the agent key's AgentServiceName
+
+ private:
+  DWORD State() const {
+    SERVICE_STATUS status{};
+    return QueryServiceStatus(service_, &status) ? status.dwCurrentState : 0;
+  }
+  std::string record_;
+  SC_HANDLE manager_ = nullptr;
+  SC_HANDLE service_ = nullptr;
+  bool running_ = false;
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The text a summary line of the log shows after "-> " ("" when absent).
+std::string SummaryValue(const std::string& log, const std::string& label) {
+  const size_t at = log.find(label);
+  if (at == std::string::npos) return "";
+  const size_t start = log.find("-> ", at) + 3;
+  return log.substr(start, log.find(" \n", start) - start);
+}
+
+class ResourceIdLookup : public ProgramRun {
+ protected:
+  void SetUp() override {
+    ProgramRun::SetUp();
+    pc_->Registry().DeleteValue(RegView::k32, twe2e::kSystemDetailsKey, "TWAgentResourceID");
+    pc_->InstallJava(patch_);
+    patch_.dependencyFileName.clear();  // nothing to stage: the run ends after the lookup with 0
+  }
+  std::optional<std::string> StoredId() const {
+    return pc_->Registry().GetString(RegView::k32, twe2e::kSystemDetailsKey, "TWAgentResourceID");
+  }
+  std::vector<std::string> ResourceRequests() const {
+    std::vector<std::string> paths;
+    for (const auto& q : server_.Requests())
+      if (q.path.find("/resources/") != std::string::npos) paths.push_back(q.path);
+    return paths;
+  }
+
+  Patch patch_ = twe2e::Java8Update202x64();
+};
+
+TEST_F(ResourceIdLookup, MissingIdIsFetchedStoredShownAndAnnounced) {
+  const std::string record = pc_->AgentDir() + "service-controls.txt";
+  AgentService service(record);
+  ASSERT_TRUE(service.Running());
+  char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD hostLength = sizeof host;
+  ASSERT_TRUE(GetComputerNameA(host, &hostLength));
+  // Two IDs: the first row of the selection counts.
+  server_.SetDefault(twtest::Response::Ok(
+      "<AgentResource><AgentparamsList>"
+      "<Agentparams PARAM_NAME=\"RESOURCE_ID\" param_Value=\"4711\"/>"
+      "<Agentparams PARAM_NAME=\"OTHER\" param_Value=\"1\"/>"
+      "<Agentparams PARAM_NAME=\"RESOURCE_ID\" param_Value=\"9999\"/>"
+      "</AgentparamsList></AgentResource>"));
+
+  // Without "LocalDomainName" the data path is asked for as it is; with one,
+  // its namespace segment is the domain; all of it in lower case.
+  for (const char* domain : {"", "Corp.Example"}) {
+    SCOPED_TRACE(domain);
+    Forget();
+    server_.Reset();
+    pc_->Registry().DeleteValue(RegView::k32, twe2e::kSystemDetailsKey, "TWAgentResourceID");
+    if (*domain) pc_->Registry().SetString(RegView::k32, twe2e::kSystemDetailsKey, "LocalDomainName", domain);
+    DeleteFileA(record.c_str());
+
+    const RunResult r = Run(patch_.Arguments());
+
+    EXPECT_EQ(r.exitCode, 0) << Log();
+    const std::string dataPath = SummaryValue(Log(), "Tarnwick Server Data Path");
+    ASSERT_EQ(dataPath.rfind("client-data/cust-7731/domains/", 0), 0u) << Log();
+    const std::string expectedDataPath = *domain ? "client-data/cust-7731/domains/" + Lower(domain) : Lower(dataPath);
+    EXPECT_EQ(ResourceRequests(),
+              std::vector<std::string>{"/" + expectedDataPath + "/resources/" + Lower(host) + ".xml"});
+    EXPECT_EQ(StoredId(), "4711");
+    EXPECT_EQ(SummaryValue(Log(), "The Agent Machine Resource Id is given by"), "4711");
+    EXPECT_TRUE(twtest::WaitUntil([&] { return service.Received() == "147\n"; }, 10000)) << service.Received();
+  }
+
+  // The next run finds the ID in the registry and asks for nothing.
+  Forget();
+  server_.Reset();
+  const RunResult again = Run(patch_.Arguments());
+  EXPECT_EQ(again.exitCode, 0) << Log();
+  EXPECT_TRUE(ResourceRequests().empty());
+  EXPECT_EQ(SummaryValue(Log(), "The Agent Machine Resource Id is given by"), "4711");
+}
+
+TEST_F(ResourceIdLookup, DocumentWithoutTheTableLeavesTheComputerWithoutAnId) {
+  server_.SetDefault(twtest::Response::Ok("<AgentResource><OtherList/></AgentResource>"));
+
+  const RunResult r = Run(patch_.Arguments());
+
+  EXPECT_EQ(r.exitCode, 0) << Log();
+  EXPECT_EQ(ResourceRequests().size(), 1u);
+  EXPECT_TRUE(pc_->LogHas(
+      "[ERROR]", "GetResourceIDFromServer :No rows found corresponding to the resource id in the resource id xml .\n"))
+      << Log();
+  EXPECT_FALSE(StoredId().has_value());
+  EXPECT_TRUE(pc_->LogEndsWithEnd()) << Log();
+}
 
 TEST(ProgramImage, ManifestDeclaresNoSupportedOperatingSystems) {
   const std::string exe = twe2e::ExeFolder() + "\\twprereqhandler.exe";
