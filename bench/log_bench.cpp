@@ -13,18 +13,16 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <vector>
-
-#include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
+#include <utility>
 
 #include "agent/log/logger.h"
 #include "agent/log/objectlock.h"
+#include "bench/bench_support.h"
 
 namespace {
 
@@ -66,35 +64,19 @@ void BM_PlainFprintf(benchmark::State& state) {
 BENCHMARK(BM_PlainFprintf)->UseRealTime()->Threads(1)->Threads(2);
 BENCHMARK(BM_LogInfo)->UseRealTime()->Threads(1)->Threads(2);
 
-// Keeps lines per second of every run of each (benchmark, threads) for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end() && run.run_type == Run::RT_Iteration)
-        rates[{run.run_name.function_name, static_cast<int>(run.threads)}].push_back(it->second.value);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Median(const std::string& name, int threads) {
-    std::vector<double>& v = rates[{name, threads}];
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  }
-  std::map<std::pair<std::string, int>, std::vector<double>> rates;
-};
+// The lines per second of a run, under its benchmark and thread count.
+bool LinesPerSecond(const benchmark::BenchmarkReporter::Run& run, std::pair<std::string, int>* key, double* rate) {
+  auto it = run.counters.find("items_per_second");
+  if (it == run.counters.end()) return false;
+  *key = {run.run_name.function_name, static_cast<int>(run.threads)};
+  *rate = it->second.value;
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args{argv[0], const_cast<char*>("--benchmark_repetitions=5"),
-                          const_cast<char*>("--benchmark_enable_random_interleaving=true")};
-  args.insert(args.end(), argv + 1, argv + argc);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
+  bench::Start("log_bench", argc, argv, 5);
   std::error_code ec;
   g_dir = (std::filesystem::temp_directory_path(ec) / ("tw-log-bench-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(g_dir, ec);
@@ -109,7 +91,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  RatioReporter reporter;
+  bench::MedianReporter<std::pair<std::string, int>> reporter(LinesPerSecond);
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   CloseLogFile();
@@ -119,8 +101,8 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(g_dir, ec);
 
   for (int threads : {1, 2}) {
-    const double ours = reporter.Median("BM_LogInfo", threads);
-    const double plain = reporter.Median("BM_PlainFprintf", threads);
+    const double ours = reporter.Median({"BM_LogInfo", threads});
+    const double plain = reporter.Median({"BM_PlainFprintf", threads});
     if (ours > 0 && plain > 0)
       printf("log lines/s (median), %d thread%s: LogInfo %.0f, plain fprintf+fflush %.0f, ratio ours/plain %.3f\n",
              threads, threads == 1 ? "" : "s", ours, plain, ours / plain);

@@ -11,22 +11,23 @@
 // 10^6 rows on each side, and the load average.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
-#include <vector>
 
 #include "agent/log/objectlock.h"
+#include "bench/bench_support.h"
 #include "tabledata/dict/dictionary.h"
 #include "tabledata/store/tabledata.h"
 
 namespace {
+
+using bench::Check;
+using bench::SqliteFill;
+using bench::SqliteOpen;
 
 const char kDictionary[] = R"(<data-dictionary>
   <table name="InsertRows"><columns>
@@ -51,13 +52,6 @@ constexpr int kOrMatches = kSelectRows / 2;
 using Clock = std::chrono::steady_clock;
 
 sqlite3* g_selectDb = nullptr;
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "store_bench: %s failed\n", what);
-    exit(1);
-  }
-}
 
 void* NewValue(const void* bytes, size_t length) {
   char* value = static_cast<char*>(malloc(length + 1));
@@ -86,31 +80,6 @@ void StoreFill(const char* table, int rows) {
     const int n = snprintf(name, sizeof name, "name-%d", i % 100);
     Check(AddNewRow(table, NewRow(i, name, static_cast<size_t>(n))), "AddNewRow");
   }
-}
-
-sqlite3* SqliteOpen() {
-  sqlite3* db = nullptr;
-  Check(sqlite3_open(":memory:", &db) == SQLITE_OK, "sqlite3_open");
-  Check(sqlite3_exec(db, "CREATE TABLE t(id INTEGER, k INTEGER, name TEXT)", nullptr, nullptr, nullptr) == SQLITE_OK,
-        "CREATE TABLE");
-  return db;
-}
-
-void SqliteFill(sqlite3* db, int rows) {
-  sqlite3_stmt* insert = nullptr;
-  Check(sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?1, ?2, ?3)", -1, &insert, nullptr) == SQLITE_OK, "prepare");
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  char name[32];
-  for (int i = 0; i < rows; ++i) {
-    const int n = snprintf(name, sizeof name, "name-%d", i % 100);
-    sqlite3_bind_int(insert, 1, i);
-    sqlite3_bind_int(insert, 2, i % 1000);
-    sqlite3_bind_text(insert, 3, name, n, SQLITE_TRANSIENT);
-    Check(sqlite3_step(insert) == SQLITE_DONE, "INSERT");
-    sqlite3_reset(insert);
-  }
-  Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "COMMIT");
-  sqlite3_finalize(insert);
 }
 
 void BM_StoreInsert(benchmark::State& state) {
@@ -173,27 +142,8 @@ BENCHMARK(BM_SqliteSelectEqual)->Iterations(3)->UseRealTime()->Unit(benchmark::k
 BENCHMARK(BM_StoreSelectOr)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteSelectOr)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Keeps the time per iteration of every run of each benchmark for the medians.
-class MedianReporter : public benchmark::ConsoleReporter {
- public:
-  MedianReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration)
-        seconds[run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args)].push_back(run.GetAdjustedRealTime() /
-                                              benchmark::GetTimeUnitMultiplier(run.time_unit));
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Median(const std::string& name) {
-    std::vector<double>& v = seconds[name];
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  }
-  std::map<std::string, std::vector<double>> seconds;
-};
-
-void PrintPair(MedianReporter& r, const char* what, const std::string& ours, const std::string& theirs) {
+void PrintPair(bench::MedianReporter<std::string>& r, const char* what, const std::string& ours,
+               const std::string& theirs) {
   const double a = r.Median(ours);
   const double b = r.Median(theirs);
   printf("%-34s store %9.2f ms  SQLite %9.2f ms  ratio store/SQLite %.3f\n", what, a * 1e3, b * 1e3,
@@ -203,11 +153,7 @@ void PrintPair(MedianReporter& r, const char* what, const std::string& ours, con
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args{argv[0], const_cast<char*>("--benchmark_repetitions=5"),
-                          const_cast<char*>("--benchmark_enable_random_interleaving=true")};
-  args.insert(args.end(), argv + 1, argv + argc);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
+  bench::Start("store_bench", argc, argv, 5);
 
   // The object lock as in the program: vectors lock their own address.
   InitMutex();
@@ -217,7 +163,7 @@ int main(int argc, char** argv) {
   g_selectDb = SqliteOpen();
   SqliteFill(g_selectDb, kSelectRows);
 
-  MedianReporter reporter;
+  bench::MedianReporter<std::string> reporter(bench::SecondsByName);
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   printf("\nMedians of five runs (SQLite %s, in memory):\n", sqlite3_libversion());

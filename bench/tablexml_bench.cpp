@@ -13,23 +13,23 @@
 #include <libxml/parser.h>
 #include <malloc.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <string>
-#include <vector>
 
 #include "agent/log/objectlock.h"
+#include "bench/bench_support.h"
 #include "tabledata/dict/dictionary.h"
 #include "tabledata/store/tabledata.h"
 #include "tabledata/xml/tablexml.h"
 
 namespace {
+
+using bench::Check;
 
 const char kDictionary[] = R"(<data-dictionary>
   <table name="Row"><columns>
@@ -45,13 +45,6 @@ double CpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "tablexml_bench: %s failed\n", what);
-    exit(1);
-  }
 }
 
 // Untimed, after each run: the heap's free chunks merged and returned, so
@@ -102,25 +95,9 @@ void BM_Parse(benchmark::State& state) {
 void BM_SqliteInsert(benchmark::State& state) {
   const int rows = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    sqlite3* db = nullptr;
-    Check(sqlite3_open(":memory:", &db) == SQLITE_OK, "sqlite3_open");
-    Check(sqlite3_exec(db, "CREATE TABLE t(id INTEGER, k INTEGER, name TEXT)", nullptr, nullptr, nullptr) == SQLITE_OK,
-          "CREATE TABLE");
+    sqlite3* db = bench::SqliteOpen();
     const double start = CpuSeconds();
-    sqlite3_stmt* insert = nullptr;
-    Check(sqlite3_prepare_v2(db, "INSERT INTO t VALUES (?1, ?2, ?3)", -1, &insert, nullptr) == SQLITE_OK, "prepare");
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    char name[32];
-    for (int i = 0; i < rows; ++i) {
-      const int n = snprintf(name, sizeof name, "name-%d", i % 100);
-      sqlite3_bind_int(insert, 1, i);
-      sqlite3_bind_int(insert, 2, i % 1000);
-      sqlite3_bind_text(insert, 3, name, n, SQLITE_TRANSIENT);
-      Check(sqlite3_step(insert) == SQLITE_DONE, "INSERT");
-      sqlite3_reset(insert);
-    }
-    Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "COMMIT");
-    sqlite3_finalize(insert);
+    bench::SqliteFill(db, rows);
     state.SetIterationTime(CpuSeconds() - start);
     sqlite3_close(db);
     SettleHeap();
@@ -139,33 +116,10 @@ void Register(const char* name, void (*function)(benchmark::State&)) {
         ->Unit(benchmark::kMillisecond);
 }
 
-// Keeps the time of every run of each benchmark for the medians.
-class MedianReporter : public benchmark::ConsoleReporter {
- public:
-  MedianReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration)
-        seconds[run.run_name.function_name + "/" + run.run_name.args].push_back(
-            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit));
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Median(const std::string& name) {
-    std::vector<double>& v = seconds[name];
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-  }
-  std::map<std::string, std::vector<double>> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args{argv[0], const_cast<char*>("--benchmark_enable_random_interleaving=true")};
-  args.insert(args.end(), argv + 1, argv + argc);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
+  bench::Start("tablexml_bench", argc, argv, 0);
 
   // The object lock as in the program: vectors lock their own address.
   InitMutex();
@@ -175,7 +129,7 @@ int main(int argc, char** argv) {
   Register("BM_Load", BM_Load);
   Register("BM_Parse", BM_Parse);
   Register("BM_SqliteInsert", BM_SqliteInsert);
-  MedianReporter reporter;
+  bench::MedianReporter<std::string> reporter(bench::SecondsByName);
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   printf("\nMedians of 15 runs of 10^5 rows and 5 of 10^6 (libxml2 %s, SQLite %s in memory):\n", xmlParserVersion,

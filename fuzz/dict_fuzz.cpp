@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
+#include "fuzz/xml_builder.h"
 #include "tabledata/dict/dictionary.h"
 
 namespace {
@@ -27,35 +27,15 @@ const char* const kTexts[] = {
 // Pairs (action and element, attributes or text) -> a document.
 std::string Build(const uint8_t* data, size_t size) {
   std::string xml = "<data-dictionary>";
-  std::vector<const char*> open;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const uint8_t action = data[i] % 4;
-    const char* element = kElements[(data[i] / 4) % (sizeof kElements / sizeof kElements[0])];
-    const uint8_t flags = data[i + 1];
-    if (action == 0) {
-      if (open.empty()) continue;
-      xml += std::string("</") + open.back() + ">";
-      open.pop_back();
-    } else if (action == 2) {
-      xml += kTexts[flags % (sizeof kTexts / sizeof kTexts[0])];
-    } else {
-      xml += std::string("<") + element;
-      if (flags & 1) xml += " name=\"t\"";
-      if (flags & 2) xml += " reference-table-name=\"r\"";
-      if (flags & 4) xml += " isbidirectional=\"true\"";
-      if (flags & 8) xml += " owner=\"x\"";
-      if (action == 3) {
-        xml += "/>";
-      } else {
-        xml += ">";
-        open.push_back(element);
-      }
-    }
-  }
-  while (!open.empty()) {
-    xml += std::string("</") + open.back() + ">";
-    open.pop_back();
-  }
+  AppendElements(
+      xml, data, size, 2, kElements, [data](size_t i) { return Pick(kTexts, data[i + 1]); },
+      [data](size_t i, std::string& out) {
+        const uint8_t flags = data[i + 1];
+        if (flags & 1) out += " name=\"t\"";
+        if (flags & 2) out += " reference-table-name=\"r\"";
+        if (flags & 4) out += " isbidirectional=\"true\"";
+        if (flags & 8) out += " owner=\"x\"";
+      });
   return xml + "</data-dictionary>";
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/xml_builder.h"
 #include "tabledata/dict/dictionary.h"
 #include "tabledata/store/tabledata.h"
 #include "tabledata/xml/tablexml.h"
@@ -31,53 +32,28 @@ const char* const kValues[] = {"17", "-5", "Orders:ORDER_ID:17", "Lines:ORDER_ID
                                "-2147483648", "Employee:ID:1:2"};
 const char* const kTexts[] = {"\n  ", "text", "<!-- c -->", "&e;", "<![CDATA[<Orders/>]]>"};
 
-template <size_t N>
-const char* Pick(const char* const (&list)[N], uint8_t byte) {
-  return list[byte % N];
-}
-
 // Triples (action and element, attribute, attribute) -> a document.
 std::string Build(const uint8_t* data, size_t size, bool withEntities) {
   std::string xml = withEntities ? "<!DOCTYPE r [<!ENTITY e \"<Orders ORDER_ID='1'/>\"><!ENTITY v \"x:y:7\">]>" : "";
   xml += "<r>";
-  std::vector<const char*> open;
-  for (size_t i = 0; i + 2 < size; i += 3) {
-    const uint8_t action = data[i] % 4;
-    const char* element = kElements[(data[i] / 4) % (sizeof kElements / sizeof kElements[0])];
-    if (action == 0) {
-      if (open.empty()) continue;
-      xml += std::string("</") + open.back() + ">";
-      open.pop_back();
-    } else if (action == 2) {
-      xml += Pick(kTexts, data[i + 1]);
-    } else {
-      xml += std::string("<") + element;
-      // Each further byte an attribute, unless its top bit says none; a name
-      // already given (exactly) is left out, as XML forbids it twice.
-      std::vector<const char*> given;
-      for (size_t k = 1; k <= 2; ++k) {
-        const uint8_t pick = data[i + k];
-        if (pick & 0x80) continue;
-        const char* name = Pick(kAttributes, pick);
-        bool twice = false;
-        for (const char* g : given) twice = twice || strcmp(g, name) == 0;
-        if (twice) continue;
-        given.push_back(name);
-        const uint8_t value = static_cast<uint8_t>(pick / (sizeof kAttributes / sizeof kAttributes[0]) + i);
-        xml += std::string(" ") + name + "=\"" + Pick(kValues, value) + "\"";
-      }
-      if (action == 3) {
-        xml += "/>";
-      } else {
-        xml += ">";
-        open.push_back(element);
-      }
-    }
-  }
-  while (!open.empty()) {
-    xml += std::string("</") + open.back() + ">";
-    open.pop_back();
-  }
+  AppendElements(
+      xml, data, size, 3, kElements, [data](size_t i) { return Pick(kTexts, data[i + 1]); },
+      [data](size_t i, std::string& out) {
+        // Each further byte an attribute, unless its top bit says none; a name
+        // already given (exactly) is left out, as XML forbids it twice.
+        std::vector<const char*> given;
+        for (size_t k = 1; k <= 2; ++k) {
+          const uint8_t pick = data[i + k];
+          if (pick & 0x80) continue;
+          const char* name = Pick(kAttributes, pick);
+          bool twice = false;
+          for (const char* g : given) twice = twice || strcmp(g, name) == 0;
+          if (twice) continue;
+          given.push_back(name);
+          const uint8_t value = static_cast<uint8_t>(pick / (sizeof kAttributes / sizeof kAttributes[0]) + i);
+          out += std::string(" ") + name + "=\"" + Pick(kValues, value) + "\"";
+        }
+      });
   return xml + "</r>";
 }
 

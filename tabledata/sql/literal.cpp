@@ -1,6 +1,5 @@
 // Values as SQL literals, columns as SQL names, and the criterion text of a
 // SELECT: the pieces that every statement of every dialect is made of.
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -48,26 +47,6 @@ std::string Quoted(std::string_view text, bool doubleBackslashes) {
     out += c;
   }
   out += '\'';
-  return out;
-}
-
-// The date, time or date-time text of a value; none for a date-time with
-// neither part.
-std::optional<std::string> DateTimeText(const void* value, uint8_t type) {
-  char* text = nullptr;
-  if (type == ORV_SQL_DATE) {
-    const OrvDate date = ValueAs<OrvDate>(value);
-    text = OrvDateToString(&date);
-  } else if (type == ORV_SQL_TIME) {
-    const OrvTime time = ValueAs<OrvTime>(value);
-    text = OrvTimeToString(&time);
-  } else if (OrvDateTime* dateTime = UnpackOrvDateTime(value, sizeof(OrvDateTimeValue))) {
-    text = OrvDateTimeToString(dateTime);
-    FreeOrvDateTime(dateTime);
-  }
-  if (!text) return std::nullopt;
-  std::string out(text);
-  free(text);
   return out;
 }
 
@@ -146,7 +125,7 @@ std::optional<std::string> SqlLiteral(const SqlDialectForm& form, uint8_t type, 
     case ORV_SQL_DATE:
     case ORV_SQL_TIME:
     case ORV_SQL_DATETIME: {
-      const std::optional<std::string> dateTime = DateTimeText(bytes, type);
+      const std::optional<std::string> dateTime = DateTimeValueText(bytes, type);
       return dateTime ? Quoted(*dateTime, false) : std::string("NULL");
     }
     case ORV_SQL_BOOLEAN:

@@ -1,7 +1,6 @@
 // Text renderings of tables, views and results (see tabledata.h): a header of
 // column names, then one line per row with one cell per column in the format
 // of its type. The pieces go one by one to the log, or into one growing text.
-#include <cstdlib>
 #include <string>
 
 #include "agent/log/format.h"
@@ -28,20 +27,8 @@ struct Rendering {
 
 // The text of a date, time or date-time value; "NULL" when it has neither part.
 std::string DateTimeCell(const void* value, uint8_t type) {
-  char* text = nullptr;
-  if (type == ORV_SQL_DATE) {
-    const OrvDate date = ValueAs<OrvDate>(value);
-    text = OrvDateToString(&date);
-  } else if (type == ORV_SQL_TIME) {
-    const OrvTime time = ValueAs<OrvTime>(value);
-    text = OrvTimeToString(&time);
-  } else if (OrvDateTime* dateTime = UnpackOrvDateTime(value, sizeof(OrvDateTimeValue))) {
-    text = OrvDateTimeToString(dateTime);
-    FreeOrvDateTime(dateTime);
-  }
-  std::string cell = FormatText("%s\t", text ? text : "NULL");
-  free(text);
-  return cell;
+  const std::optional<std::string> text = DateTimeValueText(value, type);
+  return FormatText("%s\t", text ? text->c_str() : "NULL");
 }
 
 // One cell; types without a cell format write nothing.

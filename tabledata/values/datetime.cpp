@@ -13,6 +13,7 @@
 #include "agent/log/platform.h"
 #include "tabledata/strutil.h"
 #include "tabledata/values/scan.h"
+#include "tabledata/values/valuetypes.h"
 
 namespace {
 
@@ -216,6 +217,26 @@ char* OrvDateTimeToString(const OrvDateTime* dateTime) {
                               t->second));
   if (t) return OrvTimeToString(t);
   return OrvDateToString(d);
+}
+
+std::optional<std::string> DateTimeValueText(const void* value, uint8_t type) {
+  char* text = nullptr;
+  if (type == ORV_SQL_DATE) {
+    OrvDate date;
+    memcpy(&date, value, sizeof date);
+    text = OrvDateToString(&date);
+  } else if (type == ORV_SQL_TIME) {
+    OrvTime time;
+    memcpy(&time, value, sizeof time);
+    text = OrvTimeToString(&time);
+  } else if (OrvDateTime* dateTime = UnpackOrvDateTime(value, sizeof(OrvDateTimeValue))) {
+    text = OrvDateTimeToString(dateTime);
+    FreeOrvDateTime(dateTime);
+  }
+  if (!text) return std::nullopt;
+  std::string out(text);
+  free(text);
+  return out;
 }
 
 OrvDateTime* ConvertStringToOrvDateTime(const char* text) {

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 #include <ctime>
+#include <optional>
+#include <string>
 
 struct OrvDate {
   int16_t year;
@@ -72,6 +74,11 @@ void FreeOrvDateTime(OrvDateTime* dateTime);
 char* OrvDateToString(const OrvDate* date);
 char* OrvTimeToString(const OrvTime* time);
 char* OrvDateTimeToString(const OrvDateTime* dateTime);
+// The same texts for a value of column type 16, 17 or 18 (ORV_SQL_DATE, _TIME,
+// _DATETIME) in its row form: an OrvDate, an OrvTime or an OrvDateTimeValue,
+// read without alignment assumptions; the caller makes sure value holds that
+// many bytes. None for a date-time with neither part.
+std::optional<std::string> DateTimeValueText(const void* value, uint8_t type);
 
 // Reads "Y-M-D h:m:s" (a text with "-" and ":"), "Y-M-D" (only "-") or
 // "h:m:s" (only ":"): always both parts, fields not read are 0. Null for a
