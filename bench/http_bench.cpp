@@ -3,12 +3,16 @@
 // peak working set of a run with or without a gzip download, for the script to
 // compare with curl and with an idle run.
 //
-//   http_bench.exe download <port> <object path> <destination>   -> "seconds=<s> bytes=<n> result=<code>"
-//   http_bench.exe gzip <port> <object path> <destination>       -> "peak_working_set=<bytes> result=<code>"
-//   http_bench.exe winhttp <port> <object path>                  -> "seconds=<s> bytes=<n> result=<code>"
-//   http_bench.exe idle                                          -> "peak_working_set=<bytes>"
+//   http_bench.exe download <port> <object path> <destination>      -> "seconds=<s> bytes=<n> result=<code>"
+//   http_bench.exe gzip <port> <object path> <destination>          -> "peak_working_set=<bytes> result=<code>"
+//   http_bench.exe winhttp <port> <object path>                     -> "seconds=<s> bytes=<n> result=<code>"
+//   http_bench.exe winhttp-file <port> <object path> <destination>  -> "seconds=<s> bytes=<n> result=<code>"
+//   http_bench.exe idle                                             -> "peak_working_set=<bytes>"
 // "winhttp" is the platform's ceiling: the same GET read through bare WinHTTP
 // calls into memory, with no file and none of the downloader's work.
+// "winhttp-file" is the reference for the downloader's own cost: the same bare
+// loop, with the downloader's read size, writing each read to the destination
+// file. run_e2e_bench.sh also downloads the main road's archive with it.
 #include <windows.h>
 #include <psapi.h>
 #include <winhttp.h>
@@ -22,6 +26,7 @@
 #include "agent/config/settings.h"
 #include "agent/util/textconv.h"
 #include "http/downloader.h"
+#include "http/httpinternal.h"
 #include "http/requestcore.h"
 
 namespace {
@@ -47,8 +52,10 @@ int32_t Download(int port, const char* path, const char* dest, bool gzip) {
                               wdest.c_str(), nullptr, DOWNLOAD_FILE, true, gzip);
 }
 
-// Bare WinHTTP: 0 and the bytes received, or the failing call's error code.
-int32_t BareWinHttpGet(int port, const wchar_t* path, uint64_t& bytes) {
+// Bare WinHTTP, with reads of at most the downloader's read size, each
+// written to `file` when one is given: 0 and the bytes received, or the
+// failing call's error code.
+int32_t BareWinHttpGet(int port, const wchar_t* path, HANDLE file, uint64_t& bytes) {
   bytes = 0;
   HINTERNET session = WinHttpOpen(L"TarnwickAgent", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                   WINHTTP_NO_PROXY_BYPASS, 0);
@@ -61,7 +68,7 @@ int32_t BareWinHttpGet(int port, const wchar_t* path, uint64_t& bytes) {
       !WinHttpReceiveResponse(request, nullptr)) {
     result = static_cast<int32_t>(GetLastError());
   } else {
-    std::vector<char> buffer(1 << 20);
+    std::vector<char> buffer(kReadChunk);
     for (;;) {
       DWORD available = 0, read = 0;
       if (!WinHttpQueryDataAvailable(request, &available)) {
@@ -75,6 +82,12 @@ int32_t BareWinHttpGet(int port, const wchar_t* path, uint64_t& bytes) {
         break;
       }
       if (read == 0) break;
+      DWORD written = 0;
+      if (file != INVALID_HANDLE_VALUE &&
+          (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read)) {
+        result = static_cast<int32_t>(GetLastError());
+        break;
+      }
       bytes += read;
     }
   }
@@ -85,7 +98,9 @@ int32_t BareWinHttpGet(int port, const wchar_t* path, uint64_t& bytes) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: http_bench download|gzip <port> <path> <destination> | winhttp <port> <path> | idle\n");
+  std::fprintf(stderr,
+               "usage: http_bench download|gzip|winhttp-file <port> <path> <destination> | winhttp <port> <path> | "
+               "idle\n");
   return 2;
 }
 
@@ -99,14 +114,26 @@ int main(int argc, char** argv) {
     std::printf("peak_working_set=%llu\n", static_cast<unsigned long long>(PeakWorkingSet()));
     return 0;
   }
-  if (mode == "winhttp" && argc == 4) {
+  if ((mode == "winhttp" && argc == 4) || (mode == "winhttp-file" && argc == 5)) {
     std::wstring wpath;
     ChangeUtf8ToWideStr(argv[3], wpath);
     LARGE_INTEGER freq, start, end;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&start);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (argc == 5) {
+      std::wstring wdest;
+      ChangeUtf8ToWideStr(argv[4], wdest);
+      file = CreateFileW(wdest.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+      if (file == INVALID_HANDLE_VALUE) {
+        std::printf("seconds=0 bytes=0 result=%d\n", static_cast<int>(GetLastError()));
+        return 1;
+      }
+    }
     uint64_t bytes = 0;
-    const int32_t result = BareWinHttpGet(std::atoi(argv[2]), wpath.c_str(), bytes);
+    const int32_t result = BareWinHttpGet(std::atoi(argv[2]), wpath.c_str(), file, bytes);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     QueryPerformanceCounter(&end);
     std::printf("seconds=%.6f bytes=%llu result=%d\n",
                 static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(freq.QuadPart),

@@ -134,20 +134,17 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
       result = status;
       break;
     }
-    // A whole-file answer to a later range starts the file afresh, once: a
-    // server that never honours ranges and breaks off must not keep the
-    // download starting over.
-    if (status == 200 && first != 0 && restarted) {
-      LogError("%s : The server sent the whole file again instead of the bytes from %llu; the download ends \n",
-               routine, U64(first));
-      result = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
-      break;
+    // A whole-file answer to a later range starts the file afresh, once.
+    if (status == 200) {
+      if (const int32_t code = AllowWholeFileAnswer(routine, first, restarted)) {
+        result = code;
+        break;
+      }
     }
     if (const int32_t code = target.Accept(handles, first)) {
       result = code;
       break;
     }
-    if (status == 200 && first != 0) restarted = true;
 
     uint64_t blockBytes = 0;
     int32_t queryFailure = 0;

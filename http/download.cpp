@@ -44,10 +44,11 @@ bool AnswerIsGzip(HINTERNET request) {
 
 // After a receive time-out: asks again for what is still missing and checks
 // that the answer can go on where the file stopped. A 200 answer carries the
-// whole file, so the temporary file starts again from it. 0 when reading can
-// go on on `handles`; otherwise the code that ends the download.
+// whole file, so the temporary file starts again from it (once per call when
+// bytes were stored: `restarted`). 0 when reading can go on on `handles`;
+// otherwise the code that ends the download.
 int32_t RecoverFromTimeout(const DownloadCall& call, RequestHandles& handles, TempFile& file, uint64_t& total,
-                           std::optional<uint32_t>& contentLength) {
+                           std::optional<uint32_t>& contentLength, bool& restarted) {
   LogInfo("Total Bytes read so far:%llu\n", static_cast<unsigned long long>(total));
   LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
   const std::wstring range = RangeHeader(total, contentLength.value_or(0));
@@ -57,6 +58,7 @@ int32_t RecoverFromTimeout(const DownloadCall& call, RequestHandles& handles, Te
   if (handles.statusCode == 206)
     return RangedAnswerContinues(kRoutine, handles.request.Get(), total, contentLength) ? 0 : 206;
   if (handles.statusCode == 200) {
+    if (const int32_t code = AllowWholeFileAnswer(kRoutine, total, restarted)) return code;
     LogInfo("InternetGetRequestEx : The server sent the whole file again; the temporary file starts afresh \n");
     if (const int32_t code = ReadDownloadLength(kRoutine, handles.request.Get(), true, contentLength)) return code;
     if (const int32_t code = file.Restart()) {
@@ -89,11 +91,12 @@ int32_t ReceiveBody(const DownloadCall& call, RequestHandles& handles, const std
 
   int32_t result = 0;
   uint64_t total = 0;
+  bool restarted = false;  // a whole-file answer to a recovery restarted the file
   std::vector<char> buffer;
   // A receive time-out is recovered by asking again for the missing bytes.
   const std::function<bool(int32_t)> recoverable = [](int32_t code) { return code == ERROR_WINHTTP_TIMEOUT; };
   const std::function<int32_t()> recover = [&] {
-    return RecoverFromTimeout(call, handles, file, total, contentLength);
+    return RecoverFromTimeout(call, handles, file, total, contentLength, restarted);
   };
   for (;;) {
     DWORD available = 0;

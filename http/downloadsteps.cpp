@@ -84,6 +84,17 @@ bool RangedAnswerContinues(const char* routine, HINTERNET request, uint64_t firs
   return continues;
 }
 
+int32_t AllowWholeFileAnswer(const char* routine, uint64_t first, bool& restarted) {
+  if (first == 0) return 0;
+  if (restarted) {
+    LogError("%s : The server sent the whole file again instead of the bytes from %llu; the download ends \n", routine,
+             static_cast<unsigned long long>(first));
+    return ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+  }
+  restarted = true;
+  return 0;
+}
+
 int32_t ReadDownloadLength(const char* routine, HINTERNET request, bool unknownAccepted,
                            std::optional<uint32_t>& length) {
   const int32_t code = QueryContentLength(request, length);

@@ -66,6 +66,13 @@ int32_t SendRangeRequest(const DownloadCall& call, RequestHandles& handles, cons
 bool RangedAnswerContinues(const char* routine, HINTERNET request, uint64_t first,
                            std::optional<uint32_t> expectedLength);
 
+// Whether a whole-file (200) answer to a range asked from byte `first` may
+// start the download afresh: always when `first` is 0, otherwise once per call
+// (`restarted` remembers it). A second one ends the call with 12152, logged
+// under `routine`: a server that ignores ranges and breaks off at about the
+// same point every time would otherwise keep the download busy for ever.
+int32_t AllowWholeFileAnswer(const char* routine, uint64_t first, bool& restarted);
+
 // The Content-Length of a download's answer, logged under `routine` ("Content
 // Length of the request file"). A missing or unreadable header leaves `length`
 // unset and is accepted when `unknownAccepted`; otherwise it fails like any

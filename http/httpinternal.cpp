@@ -162,7 +162,7 @@ int32_t SetRequestOptions(const RequestOptions& o, HINTERNET request) {
 }
 
 bool SendWithResends(const char* routine, HINTERNET request, const wchar_t* serverAddress, const SendOnce& send,
-                     bool& restartUsed, bool& restart, int32_t& lastReceiveError, int32_t& result) {
+                     bool& restartUsed, bool& restart, int32_t& result) {
   restart = false;
   bool received = false;
   for (int attempt = 0; attempt <= kLastAttempt && !received && !restart;) {
@@ -193,7 +193,6 @@ bool SendWithResends(const char* routine, HINTERNET request, const wchar_t* serv
       continue;
     }
     code = LastCode();
-    lastReceiveError = code;
     if (code == ERROR_WINHTTP_RESEND_REQUEST) {
       LogInfo("%s : Resending the data to the server %ls \n", routine, serverAddress);
       g_winHttp.Sleep(kResendPauseMs);

@@ -87,9 +87,10 @@ using SendOnce = std::function<SendOutcome(HINTERNET request, int32_t& code)>;
 // send, and a login failure or broken answer on receive, ask once per call
 // (`restartUsed`) for a fresh request: `restart` is then set. Returns false
 // with `result` set when the call ends with that code (logged); true
-// otherwise. `lastReceiveError` takes the code of each failed receive.
+// otherwise. A failed receive that a resend or restart recovered is only
+// logged: the response that then arrived decides the call's result.
 bool SendWithResends(const char* routine, HINTERNET request, const wchar_t* serverAddress, const SendOnce& send,
-                     bool& restartUsed, bool& restart, int32_t& lastReceiveError, int32_t& result);
+                     bool& restartUsed, bool& restart, int32_t& result);
 
 // The response's raw header block and status, logged under `routine`, the
 // status kept in handles.statusCode. 0; 407 when the proxy refused the

@@ -21,7 +21,10 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
   LogDebug("@@@@@@@@ Inside GetInternetRequestHandle Method @@@@@@@@ \n");
   const bool https = IsHttpsProtocol(protocol);
   const bool getData = requestType == GET_DATA;
-  int32_t lastError = 0;
+  // A header the request had to go out without: the call reports it even when
+  // a response came. Failed receives that a resend or restart recovered are
+  // only logged: the response that arrived decides.
+  int32_t headerError = 0;
   bool restartUsed = false;
 
   // One pass opens a fresh session, connection and request; a second pass
@@ -45,13 +48,13 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
     }
     handles.request.Reset(request);
 
-    if (const int32_t code = AddConnectionHeader(kRoutine, request, keepAlive)) lastError = code;
+    headerError = AddConnectionHeader(kRoutine, request, keepAlive);
     // A ranged request without a range line has nothing to add.
     if (handles.requestKind == RequestKind::kRangedGet && handles.extraHeader) {
       if (!g_winHttp.AddRequestHeaders(request, handles.extraHeader, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD)) {
         const int32_t code = LastCode();
         LogError("InternetGetRequestByBitrate :  Error in WinHttpAddRequestHeaders --> %d \n", code);
-        lastError = code;
+        headerError = code;
       }
     }
     const RequestOptions options{kRoutine, getData, https, useProxy, proxyUser, proxyPassword, true};
@@ -81,7 +84,7 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
     };
     bool restart = false;
     int32_t result = 0;
-    if (!SendWithResends(kRoutine, request, serverAddress, send, restartUsed, restart, lastError, result))
+    if (!SendWithResends(kRoutine, request, serverAddress, send, restartUsed, restart, result))
       return result;
     if (!restart) break;
     // The restart starts over from a new session; the abandoned handles are
@@ -92,5 +95,5 @@ int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wcha
   // Without a response (five failed receives) the header read fails and ends the call.
   if (const int32_t code = ReadResponseStatus(kRoutine, handles)) return code;
   LogDebug("@@@@@@@@ End of GetInternetRequestHandle Method @@@@@@@@ \n");
-  return lastError;
+  return headerError;
 }

@@ -24,6 +24,10 @@ inline constexpr int32_t SEND_DATA_BY_BITRATE = 11006;
 // this order; `unused` carries nothing this routine reads. On return the
 // record holds what was opened: all three handles after a response arrived,
 // none after a failure before the request existed (what was opened is closed).
+// Result: 0 when a response arrived (also after resends or the restart; its
+// status is in handles.statusCode), the code of a header that could not be
+// added to the request that got it, 407 when the proxy refused the
+// credentials, or the code of the step that failed.
 int32_t GetInternetRequestHandle(bool useProxy, const char* protocol, const wchar_t* serverAddress, int32_t port,
                                  const wchar_t* proxyServer, const wchar_t* proxyBypass, const wchar_t* proxyUser,
                                  const wchar_t* proxyPassword, const wchar_t* objectPath, const wchar_t* destination,

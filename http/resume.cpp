@@ -36,6 +36,31 @@ int32_t GetFilelastmodifiedTime(HINTERNET request, std::wstring& out) {
 // ---------------------------------------------------------------------------
 // DownloadResumeHandler
 
+namespace {
+
+// Whether the bytes staged when an attempt ended with `result` were validly
+// received, so that the final save keeps them for the next attempt: after a
+// clean end, a stall or broken connection, and the block loop's own ends (two
+// empty blocks, an answer for another range, a second whole-file answer),
+// all of which come after the last accepted bytes. Any other failure keeps
+// the state of the last periodic save.
+bool StagedBytesAreValid(int32_t result) {
+  switch (result) {
+    case 0:
+    case ERROR_WINHTTP_TIMEOUT:
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_HANDLE_EOF:
+    case 206:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 DownloadResumeHandler::DownloadResumeHandler(const DownloadCall& call) : call_(call) {
   if (call_.objectPath) objectPathW_ = call_.objectPath;
   objectPath_ = Utf8(call_.objectPath);
@@ -116,8 +141,8 @@ int32_t DownloadResumeHandler::AcceptRangedAnswer(RequestHandles& handles, uint3
   return handles.statusCode;
 }
 
-int32_t DownloadResumeHandler::SaveStagedBytes(bool periodic) {
-  const int32_t rc = ProcessDownloadedBuffer(buffer_.data(), static_cast<uint32_t>(buffered_), periodic);
+int32_t DownloadResumeHandler::SaveStagedBytes(SaveKind kind) {
+  const int32_t rc = ProcessDownloadedBuffer(buffer_.data(), static_cast<uint32_t>(buffered_), kind);
   buffered_ = 0;
   return rc;
 }
@@ -128,7 +153,7 @@ int32_t DownloadResumeHandler::ReadAvailableIntoBuffer(HINTERNET request, DWORD 
   if (available > bufferSize_) {
     // A block larger than the buffer: what waits is saved and the buffer grows.
     if (buffered_ > 0) {
-      if (const int32_t rc = SaveStagedBytes(true)) {
+      if (const int32_t rc = SaveStagedBytes(SaveKind::kPeriodic)) {
         LogError("%s :  Error in WriteFile --> %d \n", routine, rc);
         return rc;
       }
@@ -136,7 +161,7 @@ int32_t DownloadResumeHandler::ReadAvailableIntoBuffer(HINTERNET request, DWORD 
     bufferSize_ = available;
     if (logGrowth) LogInfo("Reallocating buffer to %d\n", static_cast<int>(available));
   } else if (buffered_ + available > bufferSize_) {
-    if (const int32_t rc = SaveStagedBytes(true)) {
+    if (const int32_t rc = SaveStagedBytes(SaveKind::kPeriodic)) {
       LogError("%s :  Error in WriteFile --> %d \n", routine, rc);
       return rc;
     }
@@ -177,15 +202,15 @@ int32_t DownloadResumeHandler::FinishTransfer(RequestHandles& handles, int32_t r
     IncrementVTTrackingCounter("ResumeDownloadDetails", "RESUME_DOWNLOAD_FAILURE_COUNT");
   }
 
-  if (result == 0 || result == ERROR_WINHTTP_TIMEOUT || result == ERROR_WINHTTP_CANNOT_CONNECT ||
-      result == ERROR_WINHTTP_CONNECTION_ERROR) {
-    const int32_t rc = SaveStagedBytes(false);
+  if (StagedBytesAreValid(result)) {
+    // A complete attempt keeps "downloadInProgress" through its delivery.
+    const int32_t rc = SaveStagedBytes(finalResult == 0 ? SaveKind::kFinalBeforeDelivery : SaveKind::kFinal);
     if (rc != 0 && finalResult == 0) finalResult = rc;
   }
   return PostDownloadHandling(handles, finalResult);
 }
 
-int32_t DownloadResumeHandler::ProcessDownloadedBuffer(const char* buffer, uint32_t count, bool periodic) {
+int32_t DownloadResumeHandler::ProcessDownloadedBuffer(const char* buffer, uint32_t count, SaveKind kind) {
   if (count == 0) return 0;
   LogDebug("Inside ProcessDownloadedBuffer\n");
   // The bytes go right after what this job knows to be stored.
@@ -193,7 +218,7 @@ int32_t DownloadResumeHandler::ProcessDownloadedBuffer(const char* buffer, uint3
   if (const int32_t code = AppendToPartialFile(state_.PartialFilePath(), stored, buffer, count)) return code;
   bytesSaved_ += count;
   LogDebug("File updated with data.\n");
-  return state_.RecordSave(state_.StoredSize() + bytesSaved_, periodic);
+  return state_.RecordSave(state_.StoredSize() + bytesSaved_, kind);
 }
 
 int32_t DownloadResumeHandler::PostDownloadHandling(RequestHandles& handles, int32_t result) {
@@ -301,13 +326,17 @@ int32_t ResumableDownload(const DownloadCall& call) {
     return result;
   }
 
-  // Whether the answer to the range from `first` may be stored.
+  // Whether the answer to the range from `first` may be stored; a whole-file
+  // answer may start the partial file afresh once.
+  bool restarted = false;
   auto accept = [&](int32_t rc, uint32_t first) {
-    if (rc == 0) {
-      rc = job.AcceptRangedAnswer(handles, first, kRoutine);
-      if (rc != 0 && rc != 206)
-        LogError("ResumeGetRequestEx : Failed with the http status code, %d \n", handles.statusCode);
+    if (rc != 0) return rc;
+    if (handles.statusCode == 200) {
+      if (const int32_t code = AllowWholeFileAnswer(kRoutine, first, restarted)) return code;
     }
+    rc = job.AcceptRangedAnswer(handles, first, kRoutine);
+    if (rc != 0 && rc != 206)
+      LogError("ResumeGetRequestEx : Failed with the http status code, %d \n", handles.statusCode);
     return rc;
   };
   const std::wstring range = RangeHeader(job.StartOffset(), job.ContentLength());

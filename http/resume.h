@@ -90,14 +90,15 @@ class DownloadResumeHandler {
                                   bool logGrowth = false);
   // End of an attempt after its transfer: logs "<routine>: Total bytes read",
   // keeps the failure statistics for a short attempt when `keepStatistics`,
-  // saves the staged bytes for results 0, 12002, 12029 and 12030, turns a
-  // clean but short end into 707, and runs PostDownloadHandling. Returns the
-  // final result.
+  // saves the staged bytes when the result leaves them valid (0; a stall or
+  // broken connection, 12002, 12029, 12030; the block loop's own ends, 38,
+  // 206, 12152), turns a clean but short end into 707, and runs
+  // PostDownloadHandling. Returns the final result.
   int32_t FinishTransfer(RequestHandles& handles, int32_t result, const char* routine, bool keepStatistics);
 
   // Appends `count` bytes to the partial file and records the save
   // (StoredDownload::RecordSave). 0, a Windows error code, or 13.
-  int32_t ProcessDownloadedBuffer(const char* buffer, uint32_t count, bool periodic);
+  int32_t ProcessDownloadedBuffer(const char* buffer, uint32_t count, SaveKind kind);
   // Closes the handles, frees the staging buffer, delivers the file on result
   // 0 (a failed delivery becomes the result) and writes the access-log line.
   // Returns the final result.
@@ -115,7 +116,7 @@ class DownloadResumeHandler {
   bool PostDownloadDone() const { return postDone_; }
 
  private:
-  int32_t SaveStagedBytes(bool periodic);  // the staging buffer through ProcessDownloadedBuffer
+  int32_t SaveStagedBytes(SaveKind kind);  // the staging buffer through ProcessDownloadedBuffer
   // Whether the partial file holds exactly Content-Length bytes (`present`:
   // it exists); logged under `routine` when it does not.
   bool PartialFileComplete(const char* routine, bool& present);

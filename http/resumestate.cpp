@@ -116,6 +116,8 @@ class StateLock {
 
 }  // namespace
 
+void (*g_beforeCleanFileAndRegistry)() = nullptr;
+
 StoredDownload::~StoredDownload() {
   // A temporary download's file is known to nobody else: it never outlives the download.
   if (temporaryDownload_ && !partialFilePath_.empty()) DeleteFileAt(partialFilePath_);
@@ -243,16 +245,32 @@ int32_t StoredDownload::ClaimOwnership() {
   RegistryKey sub;
   LONG rc = sub.Create(HKEY_LOCAL_MACHINE, SubKey().c_str());
   if (rc == ERROR_SUCCESS) rc = SetDword(sub, "downloadInProgress", 1);
-  if (rc == ERROR_SUCCESS) {
-    const std::string now = Utf8(CurrentTimeMillisText().c_str());
-    rc = sub.SetStringValue("LastRetryTime", now.c_str());
-  }
+  if (rc == ERROR_SUCCESS) rc = WriteHeartbeat(sub);
   if (rc != ERROR_SUCCESS) {
     LogError("GetFileDataFromRegistry : could not mark the download as in progress --> %d \n", static_cast<int>(rc));
     return rc;
   }
   ownsFlag_ = true;
   return 0;
+}
+
+LONG StoredDownload::WriteHeartbeat(RegistryKey& sub) {
+  const std::string now = Utf8(CurrentTimeMillisText().c_str());
+  const LONG rc = sub.SetStringValue("LastRetryTime", now.c_str());
+  if (rc == ERROR_SUCCESS) {
+    heartbeat_ = now;
+    lastRetryTime_ = ParseMillis(now);
+  }
+  return rc;
+}
+
+bool StoredDownload::StillOwnsFlag() const {
+  RegistryKey sub;
+  DWORD flag = 0;
+  std::string heartbeat;
+  return sub.Open(HKEY_LOCAL_MACHINE, SubKey().c_str(), KEY_READ) == ERROR_SUCCESS &&
+         sub.QueryDWORDValue("downloadInProgress", flag) == ERROR_SUCCESS &&
+         sub.QueryStringValue("LastRetryTime", heartbeat) == ERROR_SUCCESS && heartbeat == heartbeat_;
 }
 
 void StoredDownload::ReleaseOwnership() {
@@ -334,7 +352,7 @@ int32_t StoredDownload::GetFileDataFromRegistry() {
   return 0;
 }
 
-int32_t StoredDownload::RecordSave(uint32_t stored, bool periodic) {
+int32_t StoredDownload::RecordSave(uint32_t stored, SaveKind kind) {
   if (temporaryDownload_) return 0;
   RegistryKey sub;
   if (sub.Create(HKEY_LOCAL_MACHINE, SubKey().c_str()) != ERROR_SUCCESS) {
@@ -344,14 +362,14 @@ int32_t StoredDownload::RecordSave(uint32_t stored, bool periodic) {
   SetDword(sub, "PartialFileSize", stored);
   LogDebug("updated registry entries  %d \n", static_cast<int>(stored));
   sub.SetStringValue("LastModifiedTime", lastModified_.c_str());
-  const std::string now = Utf8(CurrentTimeMillisText().c_str());
-  sub.SetStringValue("LastRetryTime", now.c_str());
-  lastRetryTime_ = ParseMillis(now);
-  if (!periodic) {
+  WriteHeartbeat(sub);
+  if (kind != SaveKind::kPeriodic) {
     LogInfo("updated registry entries size  %d and last modified time %s retry time %lld\n", static_cast<int>(stored),
             lastModified_.c_str(), static_cast<long long>(lastRetryTime_));
     ++retryCount_;
     SetDword(sub, "RetryCount", static_cast<DWORD>(retryCount_));
+  }
+  if (kind == SaveKind::kFinal) {
     ::RegDeleteValueA(sub.Handle(), "downloadInProgress");
     ownsFlag_ = false;
   }
@@ -359,8 +377,18 @@ int32_t StoredDownload::RecordSave(uint32_t stored, bool periodic) {
 }
 
 int32_t StoredDownload::CleanFileAndRegistry() {
+  if (g_beforeCleanFileAndRegistry) g_beforeCleanFileAndRegistry();
   LogInfo("Inside CleanFileAndRegistry\n");
   StateLock lock;
+  // The shared file and its state go only while this download still owns
+  // them: one that claimed them since is working on them.
+  if (!temporaryDownload_ && !StillOwnsFlag()) {
+    LogError("CleanFileAndRegistry : the download %s was claimed by another download; its file and state are left "
+             "to it \n",
+             uniqueId_.c_str());
+    ownsFlag_ = false;
+    return 0;
+  }
   if (!partialFilePath_.empty()) DeleteFileAt(partialFilePath_);
   if (!temporaryDownload_) {
     // The path's value goes only while it still names this download's file.

@@ -7,12 +7,26 @@
 // Ownership: every download that will write the shared partial file of a path
 // claims "downloadInProgress" together with a fresh "LastRetryTime" in
 // Initialize, before any byte is written, and releases it at its final save
-// or when it goes. One that finds the flag with a heartbeat of at most 90
+// (a complete download only with its clean-up after the delivery) or when it
+// goes. One that finds the flag with a heartbeat of at most 90
 // minutes becomes a temporary download: it writes a private partial file,
 // never writes the path's metadata, and removes only its own file.
 #pragma once
 #include <cstdint>
 #include <string>
+
+class RegistryKey;
+
+// A save of a download's staged bytes: one of the periodic saves while the
+// body arrives, or the final save of an attempt. The final save releases
+// "downloadInProgress", except before a delivery (the attempt is complete):
+// the download then keeps the flag until its clean-up is done, so that no
+// other download claims the file while it is being copied.
+enum class SaveKind { kPeriodic, kFinal, kFinalBeforeDelivery };
+
+// Test seam: when set, called at the start of every CleanFileAndRegistry,
+// before it looks at the stored state (a test plays another process there).
+extern void (*g_beforeCleanFileAndRegistry)();
 
 class StoredDownload {
  public:
@@ -37,14 +51,15 @@ class StoredDownload {
   void FormUniqueFileName();
 
   // Records a save that brought the partial file to `stored` bytes (size,
-  // Last-Modified, heartbeat); the final save (`periodic` false) also counts
-  // the retry and releases "downloadInProgress". Nothing for a temporary
+  // Last-Modified, heartbeat); a final save also counts the retry and, as
+  // SaveKind says, releases "downloadInProgress". Nothing for a temporary
   // download. 0, or 13.
-  int32_t RecordSave(uint32_t stored, bool periodic);
+  int32_t RecordSave(uint32_t stored, SaveKind kind);
   // Drops everything stored: the partial file is emptied, the stored size is 0.
   void Restart();
   // Deletes the partial file and its unique id's subkey; for the owner of the
-  // path also the object-path value. 0.
+  // path also the object-path value. A download that no longer owns its file
+  // (another one claimed it since) deletes nothing. 0.
   int32_t CleanFileAndRegistry();
   // "DownloadFailureCount" + 1 (1 when it cannot be read), logged; the count
   // written.
@@ -66,6 +81,10 @@ class StoredDownload {
   void DiscardPartialFile();    // "PreDownloadCleaningOfPartialFile"
   int32_t ClaimOwnership();     // "downloadInProgress" = 1 with a fresh heartbeat
   void ReleaseOwnership();
+  // Whether "downloadInProgress" is still set with the heartbeat this
+  // download wrote last: another download that claims the file writes its own.
+  bool StillOwnsFlag() const;
+  long WriteHeartbeat(RegistryKey& sub);  // "LastRetryTime" = now, remembered; 0 or the registry code
 
   std::wstring objectPath_;
   std::string lastModified_;
@@ -78,6 +97,7 @@ class StoredDownload {
   uint32_t storedSize_ = 0;
   uint32_t saveLimit_ = 1048576;
   int64_t lastRetryTime_ = 0;
+  std::string heartbeat_;  // the "LastRetryTime" text this download wrote last
   bool temporaryDownload_ = false;
   bool ownsFlag_ = false;
 };

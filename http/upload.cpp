@@ -7,6 +7,7 @@
 #include <winhttp.h>
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "agent/config/settings.h"
@@ -16,6 +17,10 @@
 #include "http/winhttp_api.h"
 
 namespace {
+
+// The largest answer an upload reads into memory: what a 32-bit process can
+// address at all.
+constexpr uint64_t kLargestAnswer = 0xFFFFFFFFull;
 
 // Reads an upload's response on an open request: headers, status (407 and any
 // other status than 200 become the result) and, with `outData`, the answer.
@@ -40,13 +45,27 @@ int32_t ReadUploadResponse(const char* routine, RequestHandles& handles, const w
     HttpGetLastError(code);
     return code;
   }
-  const size_t capacity = 4 * (static_cast<size_t>(*contentLength) + 2) + 4 - 1;  // room for the terminator kept
-  std::string answer(capacity, '\0');
-  size_t total = 0;
+  // Counted in 64 bits: the room for a length near 4 GB does not fit 32. The
+  // program is a 32-bit process, so more than 4 GB can never be held; the
+  // buffer grows with what arrives, and a growth that fails ends the call too.
+  const uint64_t capacity = 4 * (static_cast<uint64_t>(*contentLength) + 2) + 4 - 1;  // room for the terminator kept
+  auto cannotHold = [&]() {
+    LogError("%s : The answer of %u bytes announced by the server %ls cannot be held in memory \n", routine,
+             *contentLength, serverAddress);
+    return static_cast<int32_t>(ERROR_INVALID_DATA);
+  };
+  std::string answer;
+  if (capacity > kLargestAnswer || capacity > answer.max_size()) return cannotHold();
+  uint64_t total = 0;
   while (total < capacity) {
+    const DWORD want = static_cast<DWORD>(capacity - total < kReadChunk ? capacity - total : kReadChunk);
+    try {
+      answer.resize(static_cast<size_t>(total + want));
+    } catch (const std::bad_alloc&) {
+      return cannotHold();
+    }
     DWORD read = 0;
-    if (!g_winHttp.ReadData(handles.request.Get(), answer.data() + total, static_cast<DWORD>(capacity - total),
-                            &read)) {
+    if (!g_winHttp.ReadData(handles.request.Get(), answer.data() + total, want, &read)) {
       // A broken answer is not handed on as if it were whole.
       const int32_t code = LastCode();
       LogError("%s :  Error in WinHttpReadData --> %d \n", routine, code);
@@ -55,11 +74,11 @@ int32_t ReadUploadResponse(const char* routine, RequestHandles& handles, const w
     }
     if (read == 0) break;
     LogDebug("%s : Received response from server %ls: \n %s \n", routine, serverAddress,
-             std::string(answer, total, read).c_str());
+             std::string(answer, static_cast<size_t>(total), read).c_str());
     LogDebug("%s :  No Of Bytes -> %d \n", routine, static_cast<int>(read));
     total += read;
   }
-  answer.resize(total);
+  answer.resize(static_cast<size_t>(total));
   *outData = std::move(answer);
   return 0;
 }
@@ -137,10 +156,9 @@ class PostExchange {
     for (;;) {
       if (const int32_t code = Prepare()) return code;
       bool restart = false;
-      int32_t lastReceiveError = 0;
       int32_t result = 0;
       if (!SendWithResends(s_.routine, handles_.request.Get(), s_.serverAddress, sendBody_, restartUsed, restart,
-                           lastReceiveError, result))
+                           result))
         return result;
       if (!restart) break;
       // The refused request is replaced; session and connection stay.

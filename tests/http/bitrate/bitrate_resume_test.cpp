@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,79 @@ TEST_F(ResumeByBitrateTest, PartialFileNeverGrowsPastTheContentLength) {
   SeedPartialFile("/files/app.bin", "7654322", 300);
   EXPECT_EQ(Resume(L"/files/app.bin", dest), 0);
   EXPECT_EQ(twtest::ReadFile(dest), body_);
+}
+
+// The block loop's own ends come after bytes it accepted: those bytes are
+// saved, so that the next attempt continues from them.
+TEST_F(ResumeByBitrateTest, OwnEndsOfTheBlockLoopKeepTheBytesReceived) {
+  const std::string body = body_;
+  // A first block of 500 bytes, then what the case answers for the next one.
+  auto firstBlockThen = [body](Response next) {
+    return [body, next](const RecordedRequest& req) {
+      Response r = Response::Ok(body);
+      r.headers.push_back({"Last-Modified", kLastModified});
+      const std::string range = req.Header("range").value_or("");
+      if (range.empty()) return r;
+      if (range.rfind("bytes=0-", 0) != 0) return next;
+      r = Response::Status(206, body.substr(0, 500));
+      r.headers.push_back({"Content-Range", "bytes 0-499/1200"});
+      return r;
+    };
+  };
+  Response empty = Response::Status(206, "");
+  empty.headers.push_back({"Content-Range", "bytes 500-999/1200"});
+  Response otherRange = Response::Status(206, body.substr(0, 500));
+  otherRange.headers.push_back({"Content-Range", "bytes 0-499/1200"});
+  Response ignoresRange = Response::Ok(body);
+  ignoresRange.headers.push_back({"Last-Modified", kLastModified});
+
+  struct Case {
+    const char* name;
+    const char* path;
+    twtest::Handler serve;
+    bool stalls;  // every answer stalls after 300 bytes
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"two empty blocks", "/files/empty.bin", firstBlockThen(empty), false, ERROR_HANDLE_EOF},
+      {"an answer for another range", "/files/other.bin", firstBlockThen(otherRange), false, 206},
+      {"a second whole-file answer", "/files/whole.bin",
+       [ignoresRange](const RecordedRequest&) { return ignoresRange; }, true, ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = c.path;
+    const std::wstring wpath = twtest::Widen(path);
+    const std::string dest = Dest(path.substr(7));
+    server_.ServeWith(path, c.serve);
+    server_.ClearRequests();
+    Seam().stallAfter.reset();
+    if (c.stalls) {
+      Seam().stallAfter = 300;
+      Seam().readLimit = 100;
+      Seam().stallingAnswers = 10;
+    }
+
+    EXPECT_EQ(Resume(wpath.c_str(), dest), c.result);
+    const std::vector<std::string> ranges = Ranges();
+    ASSERT_FALSE(ranges.empty());
+    unsigned saved = 0;
+    ASSERT_EQ(std::sscanf(ranges.back().c_str(), "bytes=%u-", &saved), 1) << ranges.back();
+    EXPECT_GT(saved, 0u);
+    const auto id = reg_.GetString(RegView::k32, kFileMetaData, path);
+    ASSERT_TRUE(id.has_value());
+    EXPECT_EQ(reg_.GetDword(RegView::k32, kFileMetaData + "\\" + *id, "PartialFileSize"), saved);
+    EXPECT_TRUE(twtest::ReadFile(install_ + "DownloadRepository\\" + *id) == body_.substr(0, saved));
+
+    // The next attempt asks for the rest only.
+    Seam().stallAfter.reset();
+    server_.Serve(path, Served());
+    server_.ClearRequests();
+    EXPECT_EQ(Resume(wpath.c_str(), dest), 0);
+    EXPECT_TRUE(twtest::ReadFile(dest) == body_);
+    ASSERT_FALSE(Ranges().empty());
+    EXPECT_EQ(Ranges().front().rfind("bytes=" + std::to_string(saved) + "-", 0), 0u) << Ranges().front();
+  }
 }
 
 // ---------------------------------------------------------------------------

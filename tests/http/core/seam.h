@@ -1,12 +1,14 @@
 // A recorder installed in the WinHTTP call table for the transfer tests: it
 // passes calls on to the real WinHTTP, records what the code under test asked
 // for (sessions, options, headers, sends, pauses, closes) and makes chosen
-// sends or receives fail with codes no real server produces.
+// sends, receives, header additions or body reads fail with codes no real
+// server produces on demand.
 #pragma once
 #include <windows.h>
 #include <winhttp.h>
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,17 @@ struct SeamRecord {
   // The next Connect or OpenRequest fails with this code (0: no failure).
   DWORD connectError = 0;
   DWORD openRequestError = 0;
+  // Header additions to fail, in order, as sendErrors.
+  std::deque<DWORD> addHeaderErrors;
+  // A stall in every answer: once `stallAfter` body bytes of an answer were
+  // read, the next WinHttpQueryDataAvailable on it fails with `stallCode`.
+  // Only the first `stallingAnswers` answers stall (a bound for code that
+  // would ask again for ever). Reads are cut to `readLimit` bytes (0: not
+  // cut), so that the stall comes where it is asked for.
+  std::optional<uint64_t> stallAfter;
+  DWORD stallCode = ERROR_WINHTTP_TIMEOUT;
+  int stallingAnswers = 0;
+  DWORD readLimit = 0;
 
   struct Session {
     DWORD accessType;
@@ -47,6 +60,9 @@ struct SeamRecord {
   int receives = 0;
   std::vector<DWORD> sleeps;
   int closes = 0;
+  int stalls = 0;             // stalls injected
+  uint64_t answerBytes = 0;   // body bytes read of the latest answer
+  bool answerStalled = false;
 
   bool HasOption(DWORD option) const {
     for (const Option& o : options)
@@ -72,6 +88,8 @@ class WinHttpSeam {
     g_winHttp.SetOption = &SetOptionFake;
     g_winHttp.SendRequest = &SendFake;
     g_winHttp.ReceiveResponse = &ReceiveFake;
+    g_winHttp.QueryDataAvailable = &QueryDataAvailableFake;
+    g_winHttp.ReadData = &ReadFake;
     g_winHttp.CloseHandle = &CloseFake;
     g_winHttp.Sleep = &SleepFake;
   }
@@ -90,6 +108,16 @@ class WinHttpSeam {
     return r;
   }
   static const WinHttpApi& real() { return RealWinHttpApi(); }
+  // Takes the next entry of a failure list: true, with the thread's last
+  // error set, when the call is to fail.
+  static bool Fails(std::deque<DWORD>& errors) {
+    if (errors.empty()) return false;
+    const DWORD e = errors.front();
+    errors.pop_front();
+    if (e == 0) return false;
+    SetLastError(e);
+    return true;
+  }
 
   static HINTERNET WINAPI OpenFake(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags) {
     current()->sessions.push_back({access, proxy ? proxy : L""});
@@ -115,8 +143,10 @@ class WinHttpSeam {
     return real().OpenRequest(c, verb, path, version, referrer, types, flags);
   }
   static BOOL WINAPI AddHeadersFake(HINTERNET r, LPCWSTR headers, DWORD length, DWORD flags) {
+    SeamRecord& rec = *current();
     std::wstring text = length == static_cast<DWORD>(-1) ? std::wstring(headers) : std::wstring(headers, length);
-    current()->addedHeaders.push_back({text, flags});
+    rec.addedHeaders.push_back({text, flags});
+    if (Fails(rec.addHeaderErrors)) return FALSE;
     return real().AddRequestHeaders(r, headers, length, flags);
   }
   static BOOL WINAPI SetOptionFake(HINTERNET h, DWORD option, LPVOID buffer, DWORD length) {
@@ -135,29 +165,35 @@ class WinHttpSeam {
     if (headers) text = headersLength == static_cast<DWORD>(-1) ? std::wstring(headers) : std::wstring(headers, headersLength);
     rec.sendHeaders.push_back(text);
     rec.sendLengths.push_back(dataLength);
-    if (!rec.sendErrors.empty()) {
-      DWORD e = rec.sendErrors.front();
-      rec.sendErrors.pop_front();
-      if (e) {
-        SetLastError(e);
-        return FALSE;
-      }
-    }
+    if (Fails(rec.sendErrors)) return FALSE;
     if (rec.sendsSucceedSilently) return TRUE;
     return real().SendRequest(r, headers, headersLength, data, dataLength, total, context);
   }
   static BOOL WINAPI ReceiveFake(HINTERNET r, LPVOID reserved) {
     SeamRecord& rec = *current();
     ++rec.receives;
-    if (!rec.receiveErrors.empty()) {
-      DWORD e = rec.receiveErrors.front();
-      rec.receiveErrors.pop_front();
-      if (e) {
-        SetLastError(e);
-        return FALSE;
-      }
-    }
+    if (Fails(rec.receiveErrors)) return FALSE;
+    rec.answerBytes = 0;
+    rec.answerStalled = false;
     return real().ReceiveResponse(r, reserved);
+  }
+  static BOOL WINAPI QueryDataAvailableFake(HINTERNET r, LPDWORD available) {
+    SeamRecord& rec = *current();
+    if (rec.stallAfter && !rec.answerStalled && rec.answerBytes >= *rec.stallAfter &&
+        rec.stalls < rec.stallingAnswers) {
+      ++rec.stalls;
+      rec.answerStalled = true;
+      SetLastError(rec.stallCode);
+      return FALSE;
+    }
+    return real().QueryDataAvailable(r, available);
+  }
+  static BOOL WINAPI ReadFake(HINTERNET r, LPVOID buffer, DWORD size, LPDWORD read) {
+    SeamRecord& rec = *current();
+    if (rec.readLimit != 0 && size > rec.readLimit) size = rec.readLimit;
+    const BOOL ok = real().ReadData(r, buffer, size, read);
+    if (ok) rec.answerBytes += *read;
+    return ok;
   }
   static BOOL WINAPI CloseFake(HINTERNET h) {
     ++current()->closes;

@@ -140,6 +140,27 @@ TEST_F(Upload, AnswerWithoutContentLengthIsAFailure) {
       log, "[ERROR]", "InternetSendRequestEx :  WinHttpQueryHeaders failed with the error code while getting content length -> 12150 \n"));
 }
 
+// The room for an answer is four times its announced length and a little
+// more: for a length near 4 GB that is more than the 32-bit program can ever
+// hold (and more than 32 bits can count). It is never asked for; the call
+// ends with 13 and leaves the caller's text alone.
+TEST_F(Upload, AnswerAnnouncingMoreThanCanBeHeldEndsWith13) {
+  // The first is the smallest length whose room no longer fits 32 bits; the
+  // second the largest length every WinHTTP reads as a number.
+  for (uint64_t announced : {0x3FFFFFFEull, 0x7FFFFFFFull}) {
+    SCOPED_TRACE(announced);
+    Response huge = Response::Ok("short answer");
+    huge.contentLength = announced;
+    server.Serve("/huge", huge);
+    OptText answer = "untouched";
+    EXPECT_EQ(Post(kBody, SEND_DATA, &answer, 0, L"/huge"), 13);
+    EXPECT_EQ(answer, "untouched");
+    EXPECT_TRUE(twtest::HasLine(log, "[ERROR]",
+                                "InternetSendRequestEx : The answer of " + std::to_string(announced) +
+                                    " bytes announced by the server 127.0.0.1 cannot be held in memory \n"));
+  }
+}
+
 TEST_F(Upload, SendRefusalReplacesOnlyTheRequest) {
   twtest::WinHttpSeam seam;
   seam.record.sendErrors = {12017};

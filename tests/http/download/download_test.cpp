@@ -14,6 +14,7 @@
 #include "http/downloader.h"
 #include "http/requestcore.h"
 #include "http/winhttp_api.h"
+#include "tests/http/core/seam.h"
 #include "tests/http/download/download_fixture.h"
 #include "tests/http/download/max_path_limit.h"
 
@@ -228,6 +229,29 @@ TEST_F(DownloadTest, RecoveryAnsweredWithTheWholeFileStartsAfresh) {
   EXPECT_TRUE(twtest::ReadFile(dest) == body);
   EXPECT_TRUE(HasLine("[INFO]",
                       "InternetGetRequestEx : The server sent the whole file again; the temporary file starts afresh "));
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+// A server that ignores Range and stalls at about the same point of every
+// answer: the file starts afresh once; the next whole-file answer ends the
+// download with 12152 instead of starting over for ever.
+TEST_F(DownloadTest, SecondWholeFileAnswerToARecoveryEndsTheDownload) {
+  const std::string body = twtest::PatternBytes(20000);
+  server_.Serve("/big.bin", Response::Ok(body));
+  const std::string dest = Dest("big.bin");
+  ASSERT_TRUE(twtest::WriteFile(dest, "old content"));
+  twtest::WinHttpSeam seam;
+  seam.record.stallAfter = 5000;
+  seam.record.readLimit = 1000;
+  seam.record.stallingAnswers = 10;  // a download that starts over for ever ends after ten
+
+  EXPECT_EQ(Download(L"/big.bin", dest), ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+  ASSERT_EQ(server_.RequestCount(), 3u);
+  const std::string last = Range(2);
+  EXPECT_EQ(last.rfind("bytes=", 0), 0u) << last;
+  EXPECT_TRUE(HasLine("[ERROR]", "InternetGetRequestEx : The server sent the whole file again instead of the bytes "
+                                 "from " + last.substr(6, last.find('-') - 6) + "; the download ends "));
+  EXPECT_EQ(twtest::ReadFile(dest), "old content");
   EXPECT_TRUE(Leftovers().empty());
 }
 

@@ -82,6 +82,8 @@ class ResumeFixture : public ::testing::Test {
     ASSERT_TRUE(reg_.SetString(RegView::k32, Sub(id), "LastRetryTime", std::to_string(NowMillis() - ageMinutes * 60000)));
   }
 
+ public:
+  // Milliseconds since 1970 (UTC), as the heartbeats count them.
   static int64_t NowMillis() {
     FILETIME ft;
     ::GetSystemTimeAsFileTime(&ft);
@@ -89,6 +91,7 @@ class ResumeFixture : public ::testing::Test {
     return ticks / 10000 - 11644473600000LL;
   }
 
+ protected:
   std::string Sub(const std::string& id) const { return kMeta + "\\" + id; }
   std::string Repository() const { return install_ + "DownloadRepository"; }
   std::string Partial(const std::string& id) const { return Repository() + "\\" + id; }

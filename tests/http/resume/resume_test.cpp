@@ -11,6 +11,8 @@
 
 #include "agent/log/format.h"
 #include "http/downloader.h"
+#include "http/resumestate.h"
+#include "tests/http/core/seam.h"
 #include "tests/http/resume/resume_fixture.h"
 #include "tests/support/win_servers.h"
 
@@ -522,6 +524,95 @@ TEST_F(ResumeTest, RecoveryRefusesA206ThatDoesNotSayItContinuesTheFile) {
     ASSERT_TRUE(stored.has_value());
     EXPECT_LE(*stored, 30000u + 1000u);
     EXPECT_TRUE(twtest::ReadFile(Partial(*id)) == body.substr(0, *stored));
+  }
+}
+
+// A server that ignores Range and breaks off at about the same point of every
+// answer: the partial file starts afresh once; the next whole-file answer
+// ends the download with 12152, and what that attempt received is kept.
+TEST_F(ResumeTest, SecondWholeFileAnswerToARecoveryEndsTheDownloadAndKeepsItsBytes) {
+  const std::string body = PatternBytes(20000);
+  Response whole = Response::Ok(body);
+  whole.headers.push_back({"Last-Modified", kModified});
+  server_.Serve("/w.bin", whole);
+  twtest::WinHttpSeam seam;
+  seam.record.stallAfter = 5000;
+  seam.record.stallCode = ERROR_WINHTTP_CONNECTION_ERROR;
+  seam.record.readLimit = 1000;
+  seam.record.stallingAnswers = 10;  // a download that starts over for ever ends after ten
+  const int32_t rc = Resume("/w.bin", Dest("w.bin"));
+
+  EXPECT_EQ(rc, ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+  EXPECT_FALSE(twtest::FileExists(Dest("w.bin")));
+  // The headers, the range from 0, and two recoveries answered with the whole file.
+  const std::vector<std::string> ranges = Ranges("/w.bin");
+  ASSERT_EQ(ranges.size(), 4u);
+  unsigned from = 0;
+  ASSERT_EQ(std::sscanf(ranges[3].c_str(), "bytes=%u-20000", &from), 1) << ranges[3];
+  EXPECT_TRUE(HasLine("[ERROR]", "ResumeGetRequestEx : The server sent the whole file again instead of the bytes "
+                                 "from " + std::to_string(from) + "; the download ends "));
+  const std::optional<std::string> id = IdFor("/w.bin");
+  ASSERT_TRUE(id.has_value());
+  EXPECT_EQ(reg_.GetDword(RegView::k32, Sub(*id), "PartialFileSize"), from);
+  EXPECT_TRUE(twtest::ReadFile(Partial(*id)) == body.substr(0, from));
+  EXPECT_NE(ErrorLog().find("\tResume Download failed with error code : 12152 "), std::string::npos) << ErrorLog();
+}
+
+// The test plays a second process at the last moment before the clean-up of a
+// complete download: it claims the path's file (the flag with its own
+// heartbeat; under the first download's id, or under an id of its own) and
+// writes its own bytes. The first download, which kept the flag until then,
+// deletes none of it.
+struct SecondProcess {
+  twtest::RegistrySandbox* reg = nullptr;
+  std::string meta, path, repository;
+  bool ownId = false;  // claims under an id of its own rather than the first download's
+  std::string firstId, id, heartbeat;
+  bool flagHeldByFirst = false;
+};
+SecondProcess* g_second = nullptr;
+
+void PlaySecondProcess() {
+  SecondProcess& p = *g_second;
+  p.firstId = p.reg->GetString(RegView::k32, p.meta, p.path).value_or("");
+  p.flagHeldByFirst = p.reg->GetDword(RegView::k32, p.meta + "\\" + p.firstId, "downloadInProgress") == 1u;
+  p.id = p.ownId ? "424242" : p.firstId;
+  const std::string sub = p.meta + "\\" + p.id;
+  // A claim is one heartbeat later than any the first download wrote.
+  p.heartbeat = std::to_string(twtest::ResumeFixture::NowMillis() + 1);
+  p.reg->SetString(RegView::k32, p.meta, p.path, p.id);
+  p.reg->SetDword(RegView::k32, sub, "downloadInProgress", 1);
+  p.reg->SetString(RegView::k32, sub, "LastRetryTime", p.heartbeat);
+  twtest::WriteFile(p.repository + "\\" + p.id, "the second process's bytes");
+}
+
+TEST_F(ResumeTest, CompleteDownloadOwnsItsFileUntilItsCleanUp) {
+  const std::string body = PatternBytes(20000);
+  server_.Serve("/own.bin", Ranged(body));
+  for (bool ownId : {false, true}) {
+    SCOPED_TRACE(ownId ? "under its own id" : "under the first download's id");
+    SecondProcess second;
+    second.reg = &reg_;
+    second.meta = kMeta;
+    second.path = "/own.bin";
+    second.repository = Repository();
+    second.ownId = ownId;
+    g_second = &second;
+    g_beforeCleanFileAndRegistry = PlaySecondProcess;
+    const int32_t rc = Resume("/own.bin", Dest("own.bin"));
+    g_beforeCleanFileAndRegistry = nullptr;
+    g_second = nullptr;
+
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(twtest::ReadFile(Dest("own.bin")) == body);
+    ASSERT_FALSE(second.firstId.empty());
+    EXPECT_TRUE(second.flagHeldByFirst);
+    EXPECT_EQ(IdFor("/own.bin"), second.id);
+    EXPECT_EQ(reg_.GetDword(RegView::k32, Sub(second.id), "downloadInProgress"), 1u);
+    EXPECT_EQ(reg_.GetString(RegView::k32, Sub(second.id), "LastRetryTime"), second.heartbeat);
+    EXPECT_EQ(twtest::ReadFile(Partial(second.id)), "the second process's bytes");
+    reg_.DeleteTree(RegView::k32, kMeta);
+    twtest::RemoveTree(Repository());
   }
 }
 
