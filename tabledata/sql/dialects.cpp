@@ -1,16 +1,19 @@
 // The four dialects: how each one writes literals, aliases, paging and column
 // types, its named generators, and the table of dialects looked up by name.
 #include "agent/log/logger.h"
+#include "tabledata/db/resultset.h"
 #include "tabledata/sql/sqlform.h"
 #include "tabledata/strutil.h"
 
+// MySQL's text and blob hold 64 KB; the long forms hold what the other
+// dialects' columns hold, so that no longer value is refused.
 // Booleans are 1/0 wherever the column is an integer (MySQL tinyint, Firebird
 // SMALLINT, SQLite's numeric boolean), 't'/'f' for a PostgreSQL boolean.
 const SqlDialectForm kMysqlForm = {
     true, false, "1", "0", "as ", SqlPaging::kLimitOffsetComma,
     {nullptr, "int", "int", "int", "int", "int", "bigint", "bigint", "bigint unsigned", "real", "double", "real",
-     "decimal(65,30)", "decimal(65,30)", "varchar", "varchar", "date", "time", "datetime", "tinyint", "blob", "blob",
-     "text"},
+     "decimal(65,30)", "decimal(65,30)", "varchar", "varchar", "date", "time", "datetime", "tinyint", "longblob",
+     "longblob", "longtext"},
     " ", true, "\n) ENGINE = InnoDB;\n\n", MysqlGenCriteriaString};
 
 const SqlDialectForm kPgsqlForm = {
@@ -136,13 +139,13 @@ namespace {
 
 const SqlDialect kDialects[] = {
     {"MYSQL", MysqlGenSelectQuery, MysqlGenUpdateQuery, MysqlGenInsertQuery, MysqlGenDelteQuery,
-     MysqlGenCreateQuery},
+     MysqlGenCreateQuery, MysqlConvResultsetToRowobject},
     {"PGSQL", PgsqlGenSelectQuery, PgsqlGenUpdateQuery, PgsqlGenInsertQuery, PgsqlGenDeleteQuery,
-     PgsqlGenCreateQuery},
+     PgsqlGenCreateQuery, PgsqlConvResultsetToRowobject},
     {"FIREBIRD", FirebirdGenSelectQuery, FirebirdGenUpdateQuery, FirebirdGenInsertQuery, FirebirdGenDeleteQuery,
-     FirebirdGenCreateQuery},
+     FirebirdGenCreateQuery, FirebirdConvResultsetToRowobject},
     {"SQLITE", SqliteGenSelectQuery, SqliteGenUpdateQuery, SqliteGenInsertQuery, SqliteGenDeleteQuery,
-     SqliteGenCreateQuery},
+     SqliteGenCreateQuery, SqliteConvResultsetToRowobject},
 };
 
 }  // namespace

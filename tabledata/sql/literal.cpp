@@ -1,5 +1,6 @@
 // Values as SQL literals, columns as SQL names, and the criterion text of a
 // SELECT: the pieces that every statement of every dialect is made of.
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -37,6 +38,24 @@ bool IsNumericText(std::string_view text) {
   return i == n;
 }
 
+// A floating-point value in six decimals ("%f") when that text reads back as
+// the same value and stays short, else in the fewest significant digits that
+// read back as the same value (at most 9 for float, 17 for double): six
+// decimals alone would turn 1e-7 into 0 and round every finer fraction away.
+template <typename ReadsBackTheSame>
+std::string FloatingText(double number, int maxDigits, ReadsBackTheSame readsBackTheSame) {
+  if (number > -1e15 && number < 1e15) {
+    std::string text = FormatText("%f", number);
+    if (readsBackTheSame(std::strtod(text.c_str(), nullptr))) return text;
+  }
+  std::string text;
+  for (int digits = 1; digits <= maxDigits; ++digits) {
+    text = FormatText("%.*g", digits, number);
+    if (readsBackTheSame(std::strtod(text.c_str(), nullptr))) break;
+  }
+  return text;
+}
+
 // text between single quotes, each quote doubled, and each backslash doubled
 // when the reader takes backslashes as escapes.
 std::string Quoted(std::string_view text, bool doubleBackslashes) {
@@ -66,10 +85,14 @@ std::optional<std::string> NumberText(uint8_t type, const void* value, int32_t l
     case ORV_SQL_UNSIGNED_LONG_INT:
       return FormatText("%llu", static_cast<unsigned long long>(ValueAs<uint64_t>(value)));
     case ORV_SQL_FLOAT:
-    case ORV_SQL_REAL:
-      return FormatText("%f", static_cast<double>(ValueAs<float>(value)));
-    case ORV_SQL_DOUBLE:
-      return FormatText("%f", ValueAs<double>(value));
+    case ORV_SQL_REAL: {
+      const float number = ValueAs<float>(value);
+      return FloatingText(number, 9, [number](double back) { return static_cast<float>(back) == number; });
+    }
+    case ORV_SQL_DOUBLE: {
+      const double number = ValueAs<double>(value);
+      return FloatingText(number, 17, [number](double back) { return back == number; });
+    }
     case ORV_SQL_DECIMAL:
     case ORV_SQL_NUMERIC:
       return std::string(static_cast<const char*>(value), static_cast<size_t>(length));

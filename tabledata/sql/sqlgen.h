@@ -8,6 +8,8 @@
 #include "tabledata/dict/dictionary.h"
 #include "tabledata/store/tabledata.h"
 
+struct ResultSet;  // a query's rows (tabledata/db/resultset.h)
+
 // Aggregate functions of a selected column or a having condition.
 enum SqlAggregate : uint8_t {
   SQL_AGGREGATE_NONE = 0,
@@ -161,6 +163,8 @@ struct SqlDialect {
   char* (*genInsert)(const char* tableName, const RowObject* row);
   char* (*genDelete)(const char* tableName, const RowObject* row);
   char* (*genCreate)(const TableDefn* table);
+  // The row at the result set's cursor as a new stored row of the table.
+  RowObject* (*convertRow)(const char* tableName, const ResultSet* resultSet);
 };
 
 // The dialect named "MYSQL", "PGSQL", "FIREBIRD" or "SQLITE", in any case;

@@ -47,8 +47,8 @@ TEST_F(SqlTest, CreateByDialect) {
   } cases[] = {
       {MysqlGenCreateQuery, "Person",
        "CREATE TABLE Person(\n\tID int   NOT NULL,\n\tNAME varchar(40) DEFAULT 'nobody' NOT NULL UNIQUE,\n"
-       "\tNOTE text,\n\tBORN date,\n\tSEEN datetime,\n\tOK tinyint DEFAULT 1 ,\n\tBIG bigint DEFAULT -7,\n"
-       "\tDATA blob  ,\n\tPRIMARY KEY(ID)\n) ENGINE = InnoDB;\n\n"},
+       "\tNOTE longtext,\n\tBORN date,\n\tSEEN datetime,\n\tOK tinyint DEFAULT 1 ,\n\tBIG bigint DEFAULT -7,\n"
+       "\tDATA longblob  ,\n\tPRIMARY KEY(ID)\n) ENGINE = InnoDB;\n\n"},
       {MysqlGenCreateQuery, "Orders",
        "CREATE TABLE Orders(\n\tCODE varchar(10)  ,\n\tPID int  ,\n\tAMOUNT double  ,\n\tPRIMARY KEY(CODE, pid),\n"
        "\tFOREIGN KEY(PID) REFERENCES Person (ID) ON DELETE CASCADE,\n\tINDEX Orders_IDX1 (PID)\n"
@@ -105,6 +105,19 @@ TEST_F(SqlTest, RowStatementsByDialect) {
        "update Orders set AMOUNT=1.000000 where CODE='a'' or ''1''=''1' and PID=2"},
   };
   for (const RowCase& c : cases) EXPECT_EQ(Take(c.generate(c.table, c.row)), c.text);
+}
+
+// A double keeps its value in the statement: six decimals when they are
+// exact, else all the digits it needs (six decimals would write 1e-7 as 0).
+TEST_F(SqlTest, DoublesKeepTheirValue) {
+  const std::pair<double, const char*> cases[] = {
+      {2.5, "2.500000"}, {-0.125, "-0.125000"}, {1e-7, "1e-07"}, {0.123456789, "0.123456789"},
+      {1e300, "1e+300"}, {1.0 / 3, "0.3333333333333333"}};
+  for (const auto& [value, text] : cases) {
+    Row order(std::vector<Cell>{Text("A"), Bytes<int32_t>(1), Bytes(value)});
+    EXPECT_EQ(Take(SqliteGenInsertQuery("Orders", order.row)),
+              std::string("insert into  Orders values('A',1,") + text + ")");
+  }
 }
 
 // Values without a safe literal give no statement, in every generator.
