@@ -91,6 +91,22 @@ inline std::vector<Cell> Person(int32_t id, const char* name) {
   return cells;
 }
 
+// Names that end a statement early unless quoted as the database reads them.
+inline const char* const kHostileNames[] = {"O'Brien", "a\\'b", "x'); drop table Person; --", "''", "%_\\"};
+
+// The insert statement of a Person per hostile name (IDs 1, 2, ...), with the
+// name in DATA too, for a database to run.
+template <typename Run>
+void InsertHostilePersons(char* (*generateInsert)(const char*, const RowObject*), Run run) {
+  int32_t id = 0;
+  for (const char* name : kHostileNames) {
+    std::vector<Cell> cells = Person(++id, name);
+    cells[kData] = Text(name);
+    Row row(cells);
+    ASSERT_TRUE(run(generateInsert("Person", row.row))) << name;
+  }
+}
+
 // The text a generator gave, freed; "<none>" for none.
 inline std::string Take(char* text) {
   std::string out = text ? text : "<none>";

@@ -56,16 +56,9 @@ class SqliteRunTest : public SqlTest {
 };
 
 TEST_F(SqliteRunTest, HostileValuesRoundTrip) {
-  const char* names[] = {"O'Brien", "a\\'b", "x'); drop table Person; --", "''", "%_\\"};
+  ASSERT_NO_FATAL_FAILURE(InsertHostilePersons(SqliteGenInsertQuery, [this](char* sql) { return Run(sql); }));
   int32_t id = 0;
-  for (const char* name : names) {
-    std::vector<Cell> cells = Person(++id, name);
-    cells[kData] = Text(name);
-    Row row(cells);
-    ASSERT_TRUE(Run(SqliteGenInsertQuery("Person", row.row))) << name;
-  }
-  id = 0;
-  for (const char* name : names) {
+  for (const char* name : kHostileNames) {
     ++id;
     const std::pair<int, std::string> stored[] = {{kName, name},       {kData, name},
                                                   {kBorn, "2024-03-05"}, {kSeen, "2024-03-05 07:08:09"},
@@ -80,7 +73,7 @@ TEST_F(SqliteRunTest, HostileValuesRoundTrip) {
     EXPECT_EQ(PersonWhere(Text(name), kOk), std::vector<std::string>{"0"});
   }
   // A delete by key removes that row only.
-  Row first(Person(1, names[0]));
+  Row first(Person(1, kHostileNames[0]));
   ASSERT_TRUE(Run(SqliteGenDeleteQuery("Person", first.row)));
   SqlQuery all;
   all.tables = {{"Person", nullptr}};
