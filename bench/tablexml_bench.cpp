@@ -30,6 +30,7 @@
 namespace {
 
 using bench::Check;
+using bench::CpuSeconds;
 
 const char kDictionary[] = R"(<data-dictionary>
   <table name="Row"><columns>
@@ -38,14 +39,6 @@ const char kDictionary[] = R"(<data-dictionary>
     <column name="NAME"><data-type>TEXT</data-type></column>
   </columns><primary-key><primary-key-column>ID</primary-key-column></primary-key></table>
 </data-dictionary>)";
-
-// The time this thread spends working, in the kernel included (page faults):
-// on a shared machine the wall clock would mostly measure the waits for a core.
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // Untimed, after each run: the heap's free chunks merged and returned, so
 // that no run pays for the clean-up of the one before, whichever it was.

@@ -335,7 +335,9 @@ void ReleaseTableConnection(TableConnection* tableConnection) {
   *tableConnection = TableConnection{nullptr, nullptr, nullptr};
 }
 
-bool ExecuteUpdate(DBConnection* connection, const char* sql) { return ExecuteUpdateRowCount(connection, sql, nullptr); }
+bool ExecuteUpdate(DBConnection* connection, const char* sql) {
+  return ExecuteUpdateRowCount(connection, sql, nullptr);
+}
 
 bool ExecuteUpdateRowCount(DBConnection* connection, const char* sql, int64_t* rowCount) {
   if (!CanExecute(connection, sql, "ExecuteUpdate", kNoUpdateText)) return false;

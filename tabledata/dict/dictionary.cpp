@@ -94,6 +94,8 @@ void DestroyTableDefn(TableDefn* table) {
   free(table);
 }
 
+Vector* GetDataDictionary() { return &Dictionary(); }
+
 TableDefn* GetTableDefn(const char* tableName) {
   if (!tableName) {
     LogError("Table Name is NULL.\n");

@@ -69,6 +69,8 @@ bool LoadDataDictFromXMLBuffer(const char* buffer, int32_t length);
 // case, column names exactly; the first table of a name wins. Results point
 // into the dictionary.
 TableDefn* GetTableDefn(const char* tableName);
+// Every definition (of TableDefn), in load order.
+Vector* GetDataDictionary();
 ColumnDefn* GetColumnDefnEntry(const char* tableName, const char* columnName);
 uint8_t GetColumnTypeByDefn(const char* tableName, const char* columnName);  // 0 when unknown
 // The column's default bytes (length in the definition) or null; *found is 1

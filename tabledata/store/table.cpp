@@ -220,6 +220,8 @@ void FreeCustomViewDefn(CustomViewDefn* viewDefn) {
   free(viewDefn);
 }
 
+Vector* GetTableList() { return &TableList(); }
+
 TableData* GetTableDataByName(const char* name) {
   LogTrace("@@@ Inside GetTableDataByName @@@\n");
   if (!name) return nullptr;

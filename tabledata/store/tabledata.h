@@ -87,6 +87,8 @@ CustomViewDefn* CreateCustomViewDefn(uint8_t tableCount, const char* const* tabl
 ViewColumnDefn* CreateViewColumnDefn(const char* name, int32_t number, uint8_t flag, ColumnDefn* column);
 void FreeCustomViewDefn(CustomViewDefn* viewDefn);
 TableData* GetTableDataByName(const char* name);
+// The process-wide table list (of TableData), in creation order.
+Vector* GetTableList();
 // Comparator of two table-list nodes by name, case-sensitive.
 int8_t SortTableByName(VectorNode* newNode, VectorNode* existingNode);
 // Frees the name, the rows and a view's definition; the record stays listed, empty.
