@@ -615,7 +615,13 @@ class AgentService {
   explicit AgentService(const std::string& record) : record_(record) {
     manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager_) return;
-    const std::string command = "\"" + twe2e::ExeFolder() + "\\tw_test_service.exe\" \"" + record + "\"";
+    // Appended piece by piece: the 32-bit compiler takes `"..." + std::string&&`
+    // for an overlapping copy (a -Wrestrict false positive).
+    std::string command = "\"";
+    command += twe2e::ExeFolder();
+    command += "\\tw_test_service.exe\" \"";
+    command += record;
+    command += "\"";
     service_ = CreateServiceA(manager_, kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                               SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr,
                               nullptr, nullptr);
