@@ -189,35 +189,9 @@ TEST_F(FirebirdRunTest, TextKeyDeletesOneRow) {
 }
 
 TEST_F(FirebirdRunTest, SelectForms) {
-  const char* names[] = {"Ann", "Olga", "Bea"};
-  for (int32_t id = 1; id <= 3; ++id) {
-    Row person(Person(id, names[id - 1]));
-    ASSERT_TRUE(Run(FirebirdGenInsertQuery("Person", person.row)));
-    Row order({Text("c"), Bytes<int32_t>(id), Bytes(1.0)});
-    ASSERT_TRUE(Run(FirebirdGenInsertQuery("Orders", order.row)));
-  }
-  const Cell one = Bytes<int32_t>(1), pattern = Text("O%"), yes = Bytes<uint8_t>(1), low = Date(2024, 1, 1),
-             high = Date(2024, 12, 31);
-  const SqlCriterion idAbove{SQL_OP_GT, {"Person", "p", "ID"}, Value(ORV_SQL_INT, one), {}, nullptr, nullptr};
-  const SqlCriterion nameLike{SQL_OP_LIKE, {"Person", "p", "NAME"}, Value(ORV_SQL_CHAR, pattern), {}, nullptr, nullptr};
-  const SqlCriterion born{
-      SQL_OP_BETWEEN, {"Person", "p", "BORN"}, Value(ORV_SQL_DATE, low), Value(ORV_SQL_DATE, high), nullptr, nullptr};
-  const SqlCriterion ok{SQL_OP_EQ, {"Person", "p", "OK"}, Value(ORV_SQL_BOOLEAN, yes), {}, nullptr, nullptr};
-  const SqlCriterion either{SQL_OP_OR, {}, {}, {}, &nameLike, &born};
-  const SqlCriterion all{SQL_OP_AND, {}, {}, {}, &idAbove, &either};
-  const SqlCriterion both{SQL_OP_AND, {}, {}, {}, &all, &ok};
-  const SqlHaving having{SQL_AGGREGATE_COUNT, {"Orders", "o", "PID"}, SQL_OP_GE, Value(ORV_SQL_INT, one)};
-  SqlQuery q;
-  q.columns = {{{"Person", "p", "NAME"}, "n", 0},
-               {{}, "c", SQL_AGGREGATE_COUNT},
-               {{"Orders", "o", "AMOUNT"}, "s", SQL_AGGREGATE_SUM}};
-  q.joins = {{{"Orders", "o"}, SQL_JOIN_LEFT, {{{"Person", "p", "ID"}, {"Orders", "o", "PID"}}}}};
-  q.tables = {{"Keys", "k"}};
-  q.criterion = &both;
-  q.groupBy = {{{"Person", "p", "NAME"}, nullptr, 0}};
-  q.having = &having;
-  q.sort = {{{"Person", "p", "NAME"}, false}};
-  q.rowCount = 5;
+  ASSERT_NO_FATAL_FAILURE(SelectForms::Insert(FirebirdGenInsertQuery, [this](char* sql) { return Run(sql); }));
+  SelectForms forms;
+  SqlQuery& q = forms.query;
   EXPECT_TRUE(Select(FirebirdGenSelectQuery(&q)).empty());  // Keys has no rows
   q.tables.clear();
   const std::vector<Record> rows = Select(FirebirdGenSelectQuery(&q));

@@ -13,6 +13,7 @@
 
 #include "tabledata/sql/sqlgen.h"
 #include "tabledata/values/datetime.h"
+#include "tabledata/values/valuetypes.h"
 #include "tests/tabledata/store/store_fixture.h"
 
 namespace sqltest {
@@ -117,6 +118,51 @@ inline std::string Take(char* text) {
 inline SqlValue Value(uint8_t type, const Cell& cell) {
   return SqlValue{type, cell ? cell->data() : nullptr, cell ? static_cast<int32_t>(cell->size()) : 0};
 }
+
+// Ann, Olga and Bea (IDs 1 to 3) with one order each, and a select that uses
+// every clause on them: a left join, criteria of each kind under and/or, group
+// by with having, a sort and paging. With its Keys table (no rows) the select
+// gives nothing; without it, Olga and Bea. Run a database's statements with
+// Insert, then generate from `query`.
+struct SelectForms {
+  template <typename Run>
+  static void Insert(char* (*generateInsert)(const char*, const RowObject*), Run run) {
+    const char* names[] = {"Ann", "Olga", "Bea"};
+    for (int32_t id = 1; id <= 3; ++id) {
+      Row person(Person(id, names[id - 1]));
+      ASSERT_TRUE(run(generateInsert("Person", person.row)));
+      Row order({Text("c"), Bytes<int32_t>(id), Bytes(1.0)});
+      ASSERT_TRUE(run(generateInsert("Orders", order.row)));
+    }
+  }
+  SelectForms() {
+    query.columns = {{{"Person", "p", "NAME"}, "n", 0},
+                     {{}, "c", SQL_AGGREGATE_COUNT},
+                     {{"Orders", "o", "AMOUNT"}, "s", SQL_AGGREGATE_SUM}};
+    query.joins = {{{"Orders", "o"}, SQL_JOIN_LEFT, {{{"Person", "p", "ID"}, {"Orders", "o", "PID"}}}}};
+    query.tables = {{"Keys", "k"}};
+    query.criterion = &both;
+    query.groupBy = {{{"Person", "p", "NAME"}, nullptr, 0}};
+    query.having = &having;
+    query.sort = {{{"Person", "p", "NAME"}, false}};
+    query.rowCount = 5;
+  }
+  SelectForms(const SelectForms&) = delete;
+  SelectForms& operator=(const SelectForms&) = delete;
+
+  const Cell one = Bytes<int32_t>(1), pattern = Text("O%"), yes = Bytes<uint8_t>(1), low = Date(2024, 1, 1),
+             high = Date(2024, 12, 31);
+  const SqlCriterion idAbove{SQL_OP_GT, {"Person", "p", "ID"}, Value(ORV_SQL_INT, one), {}, nullptr, nullptr};
+  const SqlCriterion nameLike{SQL_OP_LIKE, {"Person", "p", "NAME"}, Value(ORV_SQL_CHAR, pattern), {}, nullptr, nullptr};
+  const SqlCriterion born{SQL_OP_BETWEEN, {"Person", "p", "BORN"}, Value(ORV_SQL_DATE, low), Value(ORV_SQL_DATE, high),
+                          nullptr, nullptr};
+  const SqlCriterion ok{SQL_OP_EQ, {"Person", "p", "OK"}, Value(ORV_SQL_BOOLEAN, yes), {}, nullptr, nullptr};
+  const SqlCriterion either{SQL_OP_OR, {}, {}, {}, &nameLike, &born};
+  const SqlCriterion all{SQL_OP_AND, {}, {}, {}, &idAbove, &either};
+  const SqlCriterion both{SQL_OP_AND, {}, {}, {}, &all, &ok};
+  const SqlHaving having{SQL_AGGREGATE_COUNT, {"Orders", "o", "PID"}, SQL_OP_GE, Value(ORV_SQL_INT, one)};
+  SqlQuery query;
+};
 
 class SqlTest : public testing::Test {
  protected:
