@@ -1,5 +1,7 @@
-# Test registration. Host tests run natively; Windows tests run under wine64
-# (the win64 toolchain's emulator) and are only compiled in the win32 build.
+# Test registration. Host tests run natively; Windows tests run under Wine
+# through tests/support/wine-run (the Windows toolchains' emulator): the win64
+# build's as 64-bit programs, the win32 build's as 32-bit programs under WOW64
+# in a 64-bit prefix, as the release artifact runs on 64-bit Windows.
 if(TW_BUILD_TESTS)
   if(TW_WINDOWS)
     set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -17,7 +19,7 @@ endif()
 # tw_add_test(NAME name SOURCES ... LIBS ... [HOST] [WINDOWS] [LOCK resource]
 #             [FIXTURES fixture...] [ENV VAR=value...])
 #   HOST      build and run with the host presets (portable code)
-#   WINDOWS   build with the Windows presets; run under Wine in win64
+#   WINDOWS   build with the Windows presets; run under Wine in both
 #   LOCK      serialise with other tests holding the same resource (shared registry keys)
 #   FIXTURES  ctest fixtures the tests need (servers started before, stopped after)
 #   ENV       environment of every test case
@@ -47,10 +49,8 @@ function(tw_add_test)
     list(APPEND props ENVIRONMENT "${env}")
   endif()
   if(TW_WINDOWS)
-    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-      gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-        PROPERTIES ${props} TIMEOUT 300)
-    endif()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+      PROPERTIES ${props} TIMEOUT 300)
   else()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${props} TIMEOUT 300)
   endif()

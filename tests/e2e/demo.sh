@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The program's main job on a simulated managed computer (./dev demo):
-#  - a private Wine prefix (build/win64/demo-prefix) becomes a 64-bit Windows
+#  - the program is the release artifact, the 32-bit twprereqhandler.exe of the
+#    win32 build, and runs under WOW64 as on 64-bit Windows;
+#  - a private Wine prefix (<build>/demo-prefix) becomes a 64-bit Windows
 #    computer with the agent installed: C:\TWAgent with bin\7za.exe, the agent's
 #    registry key in the 32-bit view, a 64-bit Java 8 recorded under the JavaSoft
 #    keys, and two Java 8 updates really installed from MSI packages;
@@ -11,11 +13,11 @@
 #    script shows the exit code (read inside Windows), the log, the registry
 #    values written, the staged installer files and the update removed.
 #
-#   tests/e2e/demo.sh [BUILD_DIR]   (default build/win64, already built)
+#   tests/e2e/demo.sh [BUILD_DIR]   (default build/win32, already configured)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(cd "${1:-$root/build/win64}" && pwd)
+build=$(cd "${1:-$root/build/win32}" && pwd)
 prefix=$build/demo-prefix
 state=$build/demo-servers
 servers=$root/tests/http/servers/http-servers.sh
@@ -81,6 +83,16 @@ done
 show_updates
 
 bold "Running the program as the agent does (Java 8 Update 202, 64-bit)"
+# The machine type in the exe's PE header: 0x14c is a 32-bit x86 program.
+machine=$(python3 -c "
+import struct, sys
+d = open(sys.argv[1], 'rb').read(4096)
+print(hex(struct.unpack_from('<H', d, struct.unpack_from('<I', d, 0x3C)[0] + 4)[0]))" "$build/twprereqhandler.exe")
+case $machine in
+  0x14c) say "program: $build/twprereqhandler.exe, a 32-bit exe (the release artifact), run under WOW64" ;;
+  0x8664) say "program: $build/twprereqhandler.exe, a 64-bit exe" ;;
+  *) say "program: $build/twprereqhandler.exe, machine type $machine" ;;
+esac
 args='-p jre-8u202-windows-x64.exe -n Java_8_Update_202_x64 -v 1.8 -f jre-8u202-windows-x64.exe -d jre-8u202-windows-x64.zip -x 64 -j 8.0.2010.9'
 printf '@echo off\r\ncd /d C:\\TWAgent\r\nC:\\TWAgent\\bin\\twprereqhandler.exe %s\r\necho EXIT=%%errorlevel%%\r\n' "$args" \
   >"$drive/demo-run.bat"
