@@ -12,6 +12,7 @@
 #include "agent/log/logger.h"
 #include "tabledata/dict/dictionary.h"
 #include "tabledata/dict/dictstore.h"
+#include "tabledata/dict/xmlentities.h"
 #include "tabledata/dict/xmlparser.h"
 #include "tabledata/strutil.h"
 #include "tabledata/values/valuetypes.h"
@@ -42,8 +43,12 @@ struct Tag {
   bool IsLeaf() const { return children.empty(); }
 };
 
-// The tag at the reader's current start tag, with its attributes.
-std::unique_ptr<Tag> StartTag(xmlTextReaderPtr reader) {
+// The tag at the reader's current start tag, with its attributes; null when
+// their entity references would expand past the document's budget.
+std::unique_ptr<Tag> StartTag(xmlTextReaderPtr reader, EntityExpansionBudget& budget) {
+  if (const xmlNode* element = xmlTextReaderCurrentNode(reader))
+    for (const xmlAttr* a = element->properties; a; a = a->next)
+      if (!budget.Spend(element->doc, a->children)) return nullptr;
   auto tag = std::make_unique<Tag>();
   const xmlChar* name = xmlTextReaderConstName(reader);
   tag->name = name ? reinterpret_cast<const char*>(name) : "";
@@ -61,13 +66,14 @@ std::unique_ptr<Tag> StartTag(xmlTextReaderPtr reader) {
 
 // Reads everything inside the element whose start tag was just read into
 // root; false when the reader fails first.
-bool ReadChildren(xmlTextReaderPtr reader, Tag* root) {
+bool ReadChildren(xmlTextReaderPtr reader, Tag* root, EntityExpansionBudget& budget) {
   if (xmlTextReaderIsEmptyElement(reader)) return true;
   std::vector<Tag*> open{root};
   while (xmlTextReaderRead(reader) == 1) {
     switch (xmlTextReaderNodeType(reader)) {
       case XML_READER_TYPE_ELEMENT: {
-        std::unique_ptr<Tag> child = StartTag(reader);
+        std::unique_ptr<Tag> child = StartTag(reader, budget);
+        if (!child) return false;
         Tag* raw = child.get();
         open.back()->children.push_back(std::move(child));
         if (!xmlTextReaderIsEmptyElement(reader)) open.push_back(raw);
@@ -420,9 +426,14 @@ bool ParseWith(xmlTextReaderPtr reader, const char* source) {
 bool XmlDataParser(xmlTextReaderPtr reader, const char* source) {
   LogTrace("\n Inside XmlDataParser\n");
   int result = 1;
+  EntityExpansionBudget budget;
   while (reader && (result = xmlTextReaderRead(reader)) == 1) {
     if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT) continue;  // text, comments, end tags
-    std::unique_ptr<Tag> tag = StartTag(reader);
+    std::unique_ptr<Tag> tag = StartTag(reader, budget);
+    if (!tag) {
+      result = -1;
+      break;
+    }
     const int depth = xmlTextReaderDepth(reader);
     if (depth == 0 && tag->name == "data-dictionary") continue;
     if (depth == 1 && tag->name == "description") {
@@ -444,7 +455,7 @@ bool XmlDataParser(xmlTextReaderPtr reader, const char* source) {
     } else {
       LogError("\nTABLE tag missing\n");
     }
-    if (!ReadChildren(reader, tag.get())) {
+    if (!ReadChildren(reader, tag.get(), budget)) {
       if (isTable) LogError("\nxmlTextReaderRead returned error \n");
       result = -1;
       break;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "agent/log/logger.h"
+#include "tabledata/dict/xmlentities.h"
 #include "tabledata/store/tabledata.h"
 #include "tabledata/strutil.h"
 #include "tabledata/values/valuetypes.h"
@@ -226,7 +227,7 @@ bool LoadDocument(xmlDocPtr document, const char* failure) {
     return false;
   }
   StringMap idMap{};
-  bool ok = InitStringMap(&idMap, kIDMapBuckets);
+  bool ok = ExpandAttributeEntities(document) && InitStringMap(&idMap, kIDMapBuckets);
   if (xmlNodePtr root = xmlDocGetRootElement(document); ok && root) ok = LoadElementsBelow(document, &idMap, root);
   FreeStringMap(&idMap);
   xmlFreeDoc(document);
@@ -288,7 +289,8 @@ bool LoadTableDataFromXmlBuffer(const char* buffer, int32_t length) {
 StringMap* LoadTableDataFromXmlNode(xmlDocPtr document, xmlNodePtr node) {
   KeepParserUntilExit();
   StringMap* idMap = static_cast<StringMap*>(calloc(1, sizeof(StringMap)));
-  if (!idMap || !InitStringMap(idMap, kIDMapBuckets) || !node || !LoadElementsBelow(document, idMap, node)) {
+  if (!idMap || !ExpandAttributeEntities(document) || !InitStringMap(idMap, kIDMapBuckets) || !node ||
+      !LoadElementsBelow(document, idMap, node)) {
     LogError("Cannot construct table data from buffer node.\n");
     FreeIDMap(idMap);
     return nullptr;

@@ -251,6 +251,33 @@ TEST_F(DataDictionary, ReaderFaultsKeepWhatWasReadBefore) {
   EXPECT_FALSE(LoadDataDictFromXMLFile(nullptr));
 }
 
+// A dictionary's entity references expand within the same budget as table
+// data; an external entity is never read.
+TEST_F(DataDictionary, HostileEntitiesAreRefused) {
+  std::string refs;
+  for (int i = 0; i < 3000; ++i) refs += "&e;";
+  twtest::LogCapture log;
+  EXPECT_FALSE(Load("<!DOCTYPE d [<!ENTITY e \"" + std::string(20000, 'A') + "\">]><data-dictionary><table name=\"" +
+                    refs + "\"><columns/></table></data-dictionary>"));
+  EXPECT_TRUE(Logged(log, "[ERROR]", "XML document refused: its entity references expand to more than 1048576 bytes\n"));
+  EXPECT_TRUE(Logged(log, "[ERROR]", "XML buffer : failed to parse\n"));
+  FreeDataDictionary();
+
+  // Within the budget an entity still gives its text; an external one is
+  // never read (the parser refuses it in an attribute value).
+  ASSERT_TRUE(Load("<!DOCTYPE d [<!ENTITY y \"Pl\">]><data-dictionary><table name=\"&y;ain\"><columns/></table>"
+                   "</data-dictionary>"));
+  EXPECT_NE(GetTableDefn("Plain"), nullptr);
+  FreeDataDictionary();
+  const std::string folder = twtest::MakeScratchDir("dict-external");
+  const std::string secret = twtest::Join(folder, "secret.txt");
+  ASSERT_TRUE(twtest::WriteFile(secret, "SECRET"));
+  EXPECT_FALSE(Load("<!DOCTYPE d [<!ENTITY x SYSTEM \"" + secret +
+                    "\">]><data-dictionary><table name=\"Plain&x;\"><columns/></table></data-dictionary>"));
+  EXPECT_EQ(GetTableDefn("PlainSECRET"), nullptr);
+  twtest::RemoveTree(folder);
+}
+
 TEST_F(DataDictionary, SameDictionaryFromFileAndFromMemory) {
   ASSERT_TRUE(Load(kDictionary));
   const std::string fromMemory = DescribeAll();

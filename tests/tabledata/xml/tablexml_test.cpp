@@ -187,6 +187,54 @@ TEST_F(TableXmlTest, EntityContentIsNoRow) {
   EXPECT_EQ(Value("Agentparams", "PARAM_NAME", 0), Text("x:y"));
 }
 
+// A document's entity references expand within a fixed budget: a small
+// document whose one 20 KB entity is referenced thousands of times fails at
+// once instead of building tens of megabytes; an external entity is never read.
+TEST_F(TableXmlTest, HostileEntitiesAreRefused) {
+  const std::string big = "<!DOCTYPE r [<!ENTITY e \"" + std::string(20000, 'A') + "\">]>";
+  auto repeat = [](const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+  };
+  const std::string laughs =
+      "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">" + [] {
+        std::string decls;
+        for (char c = 'b'; c <= 'k'; ++c) {
+          decls += std::string("<!ENTITY ") + c + " \"";
+          for (int i = 0; i < 10; ++i) decls += std::string("&") + static_cast<char>(c - 1) + ";";
+          decls += "\">";
+        }
+        return decls;
+      }() + "]>";
+  const struct {
+    const char* name;
+    std::string document;
+  } cases[] = {
+      {"in attributes", big + "<r>" + repeat("<Agentparams PARAM_NAME=\"&e;\"/>", 3000) + "</r>"},
+      {"in an inherited key", big + "<r><Orders ORDER_ID=\"" + repeat("&e;", 60) + "\">" +
+                                  repeat("<Lines LINE_ID=\"1\"/>", 2000) + "</Orders></r>"},
+      {"billion laughs", laughs + "<r><Agentparams PARAM_NAME=\"&k;\"/></r>"},
+  };
+  for (const auto& c : cases) {
+    twtest::LogCapture log(4, "entities");
+    EXPECT_FALSE(Load(c.document)) << c.name;
+    EXPECT_EQ(Rows("Agentparams") + Rows("Lines"), 0) << c.name;
+    if (c.name[0] == 'i') {  // refused by the budget; billion laughs already by the parser
+      EXPECT_TRUE(log.Has("XML document refused: its entity references expand to more than 1048576 bytes\n"));
+      EXPECT_TRUE(log.Has("Cannot construct table data from XML buffer.\n")) << c.name;
+    }
+  }
+
+  // An external entity is never read: in an attribute value the parser refuses it.
+  const std::string folder = twtest::MakeScratchDir("tablexml-external");
+  const std::string secret = twtest::Join(folder, "secret.txt");
+  ASSERT_TRUE(twtest::WriteFile(secret, "SECRET"));
+  EXPECT_FALSE(Load("<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secret + "\">]><r><Agentparams PARAM_NAME=\"a&x;b\"/></r>"));
+  EXPECT_EQ(Rows("Agentparams"), 0);
+  twtest::RemoveTree(folder);
+}
+
 TEST_F(TableXmlTest, LoadsAFile) {
   const std::string folder = twtest::MakeScratchDir("tablexml-file");
   const std::string path = twtest::Join(folder, "data.xml");
