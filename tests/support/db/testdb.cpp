@@ -1,10 +1,12 @@
-// Real databases for the database tests (see testdb.h). The recipes (server
-// start and stop, connection texts, the command-line clients) live in the
-// testdb-server script; this file runs it, keeps one server of each kind per
-// process and makes sure each server goes away with the process: the
-// script's watchdog (testdb-server watch) owns the server and stops it when
-// the pipe that only this process holds open closes, at a normal exit as well
-// as after a crash.
+// Real databases for the database tests on the host (see testdb.h). The
+// recipes (server start and stop, connection texts, the command-line clients)
+// live in the testdb-server script; this file runs it. Under ctest it uses the
+// servers of the fixture named by TW_TEST_DATABASES and makes one database a
+// test case in them. Without that variable it keeps one private server of
+// each kind per process and makes sure each server goes away with the
+// process: the script's watchdog (testdb-server watch) owns the server and
+// stops it when the pipe that only this process holds open closes, at a
+// normal exit as well as after a crash.
 #include "tests/support/db/testdb.h"
 
 #include <fcntl.h>
@@ -13,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,9 +26,6 @@
 extern char** environ;
 
 namespace twtest::db {
-
-TestDatabase::~TestDatabase() = default;
-
 namespace {
 
 // The script that knows how to make the databases (set by the build).
@@ -144,7 +142,7 @@ bool RunScript(const std::vector<std::string>& args, const std::string& input, s
   return false;
 }
 
-// One server of a kind for this process.
+// The server of a kind for this process: the fixture's, or a private one.
 struct Server {
   Server(const char* kind, const char* type, const char* createSql, const char* dropSql)
       : kind(kind), type(type), createSql(createSql), dropSql(dropSql) {}
@@ -156,8 +154,11 @@ struct Server {
   std::string failure;     // why it did not start, once tried
   std::string dir;         // its folder: socket, data, logs
   std::string connection;  // connection text without Database=
-  int watchdogInput = -1;  // closing it makes the watchdog stop the server
+  bool shared = false;     // the fixture's: it outlives this process
+  int watchdogInput = -1;  // private: closing it makes the watchdog stop the server
   pid_t watchdog = -1;
+  // Its databases can still be dropped (a private one is stopped at exit).
+  bool Running() const { return shared || watchdogInput >= 0; }
 };
 
 std::mutex g_mutex;
@@ -165,7 +166,6 @@ pid_t g_owner = -1;
 Server g_postgres{"pgsql", "PGSQL", "CREATE DATABASE %s;", "DROP DATABASE IF EXISTS %s WITH (FORCE);"};
 Server g_mariadb{"mysql", "MYSQL", "CREATE DATABASE %s;",
                  "SET SESSION lock_wait_timeout = 10; DROP DATABASE IF EXISTS %s;"};
-std::atomic<int> g_databases{0};
 
 // Closing the pipe lets the watchdog stop the server; waiting for it means the
 // server and its folder are gone when this returns.
@@ -216,18 +216,42 @@ bool StartWatchedServer(Server& server, std::string* why) {
   return false;
 }
 
+// The fixture's server of the kind (testdb-server fixture-start wrote what it
+// started into the state folder); false with the reason in *why.
+bool UseFixtureServer(Server& server, const std::string& state, std::string* why) {
+  if (Trimmed(ReadFileText(state + "/start.status")) != "0") {
+    const std::string reason = Trimmed(ReadFileText(state + "/start.err"));
+    *why = "the test databases in " + state + " (TW_TEST_DATABASES) are not running: " +
+           (reason.empty() ? "ctest starts them in the test test_databases_start" : reason);
+    return false;
+  }
+  server.dir = state + "/" + server.kind;
+  server.connection = ReadFileText(server.dir + "/start.out");
+  if (server.connection.empty()) {
+    *why = "the test databases in " + state + " (TW_TEST_DATABASES) have no " + server.kind + " server";
+    return false;
+  }
+  server.shared = true;
+  return true;
+}
+
 bool StartServer(Server& server, std::string* why) {
   if (!server.tried) {
     server.tried = true;
-    if (g_owner != getpid()) {
-      g_owner = getpid();
-      std::atexit(StopServers);
-    }
-    std::string dir = std::string("/tmp/tw-") + server.kind + "-XXXXXX";
-    if (!mkdtemp(dir.data())) {
-      server.failure = "cannot make a folder " + dir + ": " + strerror(errno);
-    } else if (server.dir = dir; !StartWatchedServer(server, &server.failure)) {
-      rmdir(dir.c_str());  // left when no watchdog ran to remove it
+    const char* state = getenv("TW_TEST_DATABASES");
+    if (state && *state) {
+      UseFixtureServer(server, state, &server.failure);
+    } else {
+      if (g_owner != getpid()) {
+        g_owner = getpid();
+        std::atexit(StopServers);
+      }
+      std::string dir = std::string("/tmp/tw-") + server.kind + "-XXXXXX";
+      if (!mkdtemp(dir.data())) {
+        server.failure = "cannot make a folder " + dir + ": " + strerror(errno);
+      } else if (server.dir = dir; !StartWatchedServer(server, &server.failure)) {
+        rmdir(dir.c_str());  // left when no watchdog ran to remove it
+      }
     }
   }
   if (server.failure.empty()) return true;
@@ -268,8 +292,8 @@ class ServerDatabase final : public ScriptDatabase {
  public:
   ServerDatabase(const Server& server, std::string name) : server_(server), name_(std::move(name)) {}
   ~ServerDatabase() override {
-    // Nothing to drop once the server has been stopped at exit.
-    if (server_.watchdogInput < 0) return;
+    // Nothing to drop once a private server has been stopped at exit.
+    if (!server_.Running()) return;
     std::string output, why;
     if (!RunScript({"sql", server_.type, server_.dir, ""}, Format(server_.dropSql, name_), &output, &why))
       fprintf(stderr, "cannot drop the test database %s: %s\n", name_.c_str(), why.c_str());
@@ -288,7 +312,7 @@ std::unique_ptr<TestDatabase> NewServerDatabase(Server& server, std::string* why
     std::lock_guard lock(g_mutex);
     if (!StartServer(server, why)) return nullptr;
   }
-  const std::string name = "twtest_" + std::to_string(++g_databases);
+  const std::string name = UniqueDatabaseName("twtest");
   std::string output;
   if (!RunScript({"sql", server.type, server.dir, ""}, Format(server.createSql, name), &output, why)) {
     *why = "cannot create the database " + name + ": " + *why;

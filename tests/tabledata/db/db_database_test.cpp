@@ -3,8 +3,7 @@
 // set and the row conversion; extreme values; transactions seen from a second
 // connection; the pool's hand-out to threads and its renewal of old
 // connections. The host runs SQLite, PostgreSQL and MariaDB; the Windows build
-// (under Wine) SQLite and PostgreSQL, through the connection texts that its
-// wrapper script exports.
+// (under Wine) SQLite and PostgreSQL; each test case has a database of its own.
 #include <algorithm>
 #include <cinttypes>
 #include <climits>
@@ -12,10 +11,8 @@
 #include <thread>
 
 #include "tabledata/store/rowvalue.h"
-#include "tests/tabledata/db/db_fixture.h"
-#ifndef _WIN32
 #include "tests/support/db/testdb.h"
-#endif
+#include "tests/tabledata/db/db_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // The PostgreSQL driver keeps a few hundred bytes of a statement that failed to
@@ -27,30 +24,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:psqlodbca.so
 namespace dbtest {
 namespace {
 
-#ifdef _WIN32
-// The one database of a kind that the wrapper script started for this run.
-struct TestDatabase {
-  std::string connection;
-  const char* type;
-  std::string ConnectionString() const { return connection; }
-  const char* DatabaseType() const { return type; }
-};
-template <const char* kVariable, const char* kType>
-std::unique_ptr<TestDatabase> FromEnvironment(std::string* why) {
-  const char* connection = getenv(kVariable);
-  if (!connection || !*connection) {
-    *why = std::string(kVariable) + " is not set: run under tests/support/db/with-test-databases";
-    return nullptr;
-  }
-  return std::make_unique<TestDatabase>(TestDatabase{connection, kType});
-}
-constexpr char kSqliteVariable[] = "TW_TEST_SQLITE_CONN";
-constexpr char kPgsqlVariable[] = "TW_TEST_PGSQL_CONN";
-constexpr char kSqlite[] = "SQLITE";
-constexpr char kPgsql[] = "PGSQL";
-#else
 using twtest::db::TestDatabase;
-#endif
 
 struct DatabaseKind {
   const char* name;
@@ -85,11 +59,8 @@ class DbDatabaseTest : public DbTest, public testing::WithParamInterface<Databas
     for (const char* table : {"Kinds", "Pairs"})
       ASSERT_TRUE(AddDataSourceMapEntry(CreateDataSourceMapEntry(table, "conn1")));
     SetDSNMapValid(1, 0);
-    // The Windows run shares one database between its tests.
     DBConnection* connection = OpenDBConnection(GetConnParamsAt(0));
     ASSERT_NE(connection, nullptr) << db_->ConnectionString();
-    for (const char* table : {"Kinds", "Pairs", "Probe"})
-      ExecuteUpdate(connection, (std::string("drop table if exists ") + table).c_str());
     CloseDBConnection(connection);
   }
   void TearDown() override {
@@ -388,8 +359,14 @@ TEST_P(DbDatabaseTest, FailuresCarryTheDriversDiagnostics) {
   EXPECT_FALSE(CreateDB("x; drop table Pairs"));
   EXPECT_TRUE(Logged("[ERROR]", "Cannot create database x; drop table Pairs.\n"));
   EXPECT_EQ(Count(connection, "Pairs"), 0);
-  // A plain name is created where the server keeps databases of its own.
-  EXPECT_EQ(CreateDB("twcreated"), std::string(db_->DatabaseType()) != "SQLITE");
+  // A plain name is created where the server keeps databases of its own (a
+  // name of this process alone: the server is shared by the whole run).
+  const std::string created = twtest::db::UniqueDatabaseName("twcreated");
+  const bool server = std::string(db_->DatabaseType()) != "SQLITE";
+  EXPECT_EQ(CreateDB(created.c_str()), server);
+  if (server) {
+    EXPECT_TRUE(ExecuteUpdate(connection, ("drop database " + created).c_str()));
+  }
   // A connection text that reaches no database.
   FreeAllConnParamsEntries();
   const std::string params = twtest::Join(folder_, "bad.txt");
@@ -400,12 +377,9 @@ TEST_P(DbDatabaseTest, FailuresCarryTheDriversDiagnostics) {
 }
 
 const DatabaseKind kDatabases[] = {
-#ifdef _WIN32
-    {"Sqlite", FromEnvironment<kSqliteVariable, kSqlite>},
-    {"Postgres", FromEnvironment<kPgsqlVariable, kPgsql>},
-#else
     {"Sqlite", twtest::db::NewSqliteDatabase},
     {"Postgres", twtest::db::NewPostgresDatabase},
+#ifndef _WIN32
     {"MariaDb", twtest::db::NewMariaDbDatabase},
 #endif
 };
