@@ -34,11 +34,25 @@ std::string CurrentFolder() {
   return folder;
 }
 
+// The agent's archive tool.
+std::string ArchiveTool(const std::string& installDir) { return installDir + "bin\\7za.exe"; }
+
 // The extraction command. The tool's path is quoted: unquoted, an install
 // folder with blanks ("C:\\Program Files (x86)\\...") would make CreateProcess
 // try "C:\\Program.exe" first.
-std::string ExtractionCommand(const std::string& installDir, const std::string& archive) {
-  return "\"" + installDir + "bin\\7za.exe\" x -y \"" + archive + "\" oracle";
+std::string ExtractionCommand(const std::string& tool, const std::string& archive) {
+  return "\"" + tool + "\" x -y \"" + archive + "\" oracle";
+}
+
+// The folder that the archive tool, run in `folder`, extracts into, named as
+// the copy reads it (with redirection off). A 32-bit tool starts with
+// redirection on whatever this process's state, so on 64-bit Windows its
+// relative writes in System32 (the usual current folder of software
+// deployment) land in SysWOW64; a 64-bit tool writes where the path says.
+std::string ExtractionFolder(const std::string& tool, const std::string& folder) {
+  DWORD type = 0;
+  if (GetBinaryTypeA(tool.c_str(), &type) && type == SCS_32BIT_BINARY) return PathSeenBy32BitPrograms(folder);
+  return folder;
 }
 
 // Removes the oracle folder an earlier patch left where the archive is
@@ -51,13 +65,14 @@ int32_t RemoveEarlierExtraction(const std::string& extracted) {
   return ShellDeleted(shell, extracted.c_str()) ? 0 : (failure != 0 ? failure : shell);
 }
 
-// Extracts the archive's oracle folder and copies it into the staging folder.
-// The extraction's result; the staging goes on whatever it is. A failure to
-// clear an earlier extraction (`earlierFailure`) or a failed copy after a good
-// extraction is returned instead, so the agent never installs from a stale or
-// half-staged folder.
-int32_t ExtractAndStage(const std::string& command, const std::string& workingFolder, const std::string& sourceBase,
+// Extracts the archive's oracle folder with the tool, run in `workingFolder`,
+// and copies it into the staging folder. The extraction's result; the staging
+// goes on whatever it is. A failure to clear an earlier extraction
+// (`earlierFailure`) or a failed copy after a good extraction is returned
+// instead, so the agent never installs from a stale or half-staged folder.
+int32_t ExtractAndStage(const std::string& tool, const std::string& archive, const std::string& workingFolder,
                         int32_t earlierFailure = 0) {
+  const std::string command = ExtractionCommand(tool, archive);
   LogInfo("extractCmd : %s  \n", command.c_str());
   std::string remark;
   int32_t result = runInstaller(workingFolder.c_str(), command.c_str(), remark, kInstallerMinutes, 0);
@@ -67,7 +82,7 @@ int32_t ExtractAndStage(const std::string& command, const std::string& workingFo
 
   const std::string windowsFolder = WindowsFolder();
   LogInfo("System Directory : %s\n", windowsFolder.c_str());
-  const std::string source = sourceBase + "\\oracle";
+  const std::string source = ExtractionFolder(tool, workingFolder) + "\\oracle";
   LogInfo("sourceFile Directory : %s\n", source.c_str());
   const std::string staging = windowsFolder + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
 
@@ -117,15 +132,14 @@ int32_t JavaPreInstaller() {
         return -1;
       }
       const int32_t cleared = RemoveEarlierExtraction(patches + "\\oracle");
-      result = ExtractAndStage(ExtractionCommand(installDir, archive), patches, patches, cleared);
+      result = ExtractAndStage(ArchiveTool(installDir), archive, patches, cleared);
     }
   } else {
     if (o.dependencyFileName) {
       LogInfo("dependencyFileName : %s \n", o.dependencyFileName->c_str());
-      // The archive at the root of the current drive; extracted into, and
-      // copied from, the current directory.
-      const std::string current = CurrentFolder();
-      result = ExtractAndStage(ExtractionCommand(installDir, "\\" + *o.dependencyFileName), current, current);
+      // The archive at the root of the current drive, extracted in the
+      // current directory.
+      result = ExtractAndStage(ArchiveTool(installDir), "\\" + *o.dependencyFileName, CurrentFolder());
     }
     const char* installer = o.patchName ? o.patchName->c_str() : nullptr;
     LogInfo("Cmd for installation : %s  \n", installer);

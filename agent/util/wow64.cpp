@@ -3,6 +3,7 @@
 #include "agent/util/wow64.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "agent/log/logger.h"
 
@@ -24,6 +25,26 @@ bool AskWindows() {
   return false;
 #endif
 }
+
+// Subfolders of System32 that WOW64 does not redirect.
+constexpr const char* kNotRedirected[] = {"catroot", "catroot2", "driverstore", "drivers\\etc", "logfiles", "spool"};
+
+// A system folder as GetSystemDirectoryA or GetSystemWow64DirectoryA gives it;
+// "" when there is none (no SysWOW64 on 32-bit Windows).
+std::string SystemFolder(UINT(WINAPI* get)(LPSTR, UINT)) {
+  std::string folder(get(nullptr, 0), '\0');
+  if (folder.empty()) return folder;
+  folder.resize(get(folder.data(), static_cast<UINT>(folder.size())));
+  return folder;
+}
+
+// True when `path` is `folder` or lies below it, compared as the file system
+// compares names (case-insensitive).
+bool IsInFolder(const std::string& path, const std::string& folder) {
+  return !folder.empty() && path.size() >= folder.size() &&
+         _strnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 &&
+         (path.size() == folder.size() || path[folder.size()] == '\\');
+}
 }  // namespace
 
 bool IsRunningOn64BitWindows() {
@@ -35,6 +56,16 @@ bool IsRunningOn64BitWindows() {
 
 void OverrideRunningOn64BitWindows(std::optional<bool> answer) {
   g_override.store(answer ? (*answer ? 1 : 0) : -1);
+}
+
+std::string PathSeenBy32BitPrograms(const std::string& path) {
+  if (!IsRunningOn64BitWindows()) return path;
+  const std::string system = SystemFolder(GetSystemDirectoryA);
+  if (!IsInFolder(path, system)) return path;
+  for (const char* exempt : kNotRedirected)
+    if (IsInFolder(path, system + "\\" + exempt)) return path;
+  const std::string wow64 = SystemFolder(GetSystemWow64DirectoryA);
+  return wow64.empty() ? path : wow64 + path.substr(system.size());
 }
 
 FileSystemRedirectionOff::FileSystemRedirectionOff(Mode mode) : mode_(mode) {

@@ -6,10 +6,18 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 bool IsRunningOn64BitWindows();
 // std::nullopt restores the real answer.
 void OverrideRunningOn64BitWindows(std::optional<bool> answer);
+
+// The folder that `path` names for a 32-bit program on 64-bit Windows, which
+// runs with redirection on, written as a process reaches it with redirection
+// off: a path in System32 (outside the subfolders that WOW64 leaves alone) is
+// the same path in SysWOW64. Other paths, and every path on 32-bit Windows,
+// are returned as they are.
+std::string PathSeenBy32BitPrograms(const std::string& path);
 
 // Switches WOW64 file-system redirection off for the calling thread while it
 // lives, so that a 32-bit process on 64-bit Windows reaches the real System32

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -150,7 +151,7 @@ TEST_F(ProgramRun, ClearingDetectionDeletesTheKeyAndEndsWith0) {
   EXPECT_TRUE(pc_->LogHas("[INFO]", "Java detection need to be cleared"));
   EXPECT_FALSE(pc_->LogHas("[INFO]", "checking for any java process running\n"));
   EXPECT_EQ(server_.RequestCount(), 0u);
-  EXPECT_FALSE(twtest::FileExists(twe2e::StagingFolder()));
+  EXPECT_FALSE(twtest::FileExists(twe2e::NativeStagingFolder()));
   // The install paths are recorded before the decision.
   EXPECT_EQ(pc_->RecordedValue("JREPath"), p.jreHome);
   EXPECT_TRUE(pc_->LogEndsWithEnd()) << Log();
@@ -286,7 +287,7 @@ TEST_F(ProgramRun, FailedDownloadEndsWithMinusOne) {
   EXPECT_EQ(server_.Requests()[0].path, "/store/" + p.dependencyFileName);
   EXPECT_EQ(server_.Requests()[0].answeredStatus, 404);
   EXPECT_TRUE(pc_->DetectionKeyExists(p.productName));  // marked before the staging
-  EXPECT_FALSE(twtest::FileExists(twe2e::StagingFolder()));
+  EXPECT_FALSE(twtest::FileExists(twe2e::NativeStagingFolder()));
   EXPECT_FALSE(twtest::FileExists(pc_->AgentDir() + "patches\\" + p.dependencyFileName));
 }
 
@@ -295,7 +296,7 @@ TEST_F(ProgramRun, MissingArchiveToolEndsWith2AfterEmptyingTheStagingFolder) {
   pc_->InstallJava(p);
   Serve(p);
   pc_->RemoveArchiveTool();
-  const std::string stale = twe2e::StagingFolder() + "\\Java\\jre1.8.0_191\\Data1.cab";
+  const std::string stale = twe2e::NativeStagingFolder() + "\\Java\\jre1.8.0_191\\Data1.cab";
   ASSERT_TRUE(twtest::WriteFile(stale, "files of an earlier update"));
 
   const RunResult r = Run(p.Arguments());
@@ -306,7 +307,7 @@ TEST_F(ProgramRun, MissingArchiveToolEndsWith2AfterEmptyingTheStagingFolder) {
   EXPECT_TRUE(pc_->LogHas("[INFO]", "Return code : 2  : " + command + "\n"));
   EXPECT_TRUE(pc_->LogHas("[INFO]", "Returning from JavaPreInstaller with errorcode : 2\n"));
   EXPECT_FALSE(twtest::FileExists(stale));
-  EXPECT_TRUE(twe2e::FilesBelow(twe2e::StagingFolder()).empty());
+  EXPECT_TRUE(twe2e::FilesBelow(twe2e::NativeStagingFolder()).empty());
   // The archive itself arrived.
   EXPECT_EQ(twtest::ReadFile(pc_->AgentDir() + "patches\\" + p.dependencyFileName), archive_);
 }
@@ -367,14 +368,19 @@ TEST_P(MainRoad, StagesTheInstallerFilesMarksDetectionAndRemovesOlderUpdates) {
   ASSERT_TRUE(pc_->InstallPackage(twe2e::kJava8_1910x64));
   ASSERT_TRUE(pc_->InstallPackage(twe2e::kJava8_2010x64));
   Serve(p);
+  // An earlier update's file in the staging folder, which the program removes
+  // with redirection off (the 32-bit build then reaches the native folder).
+  ASSERT_TRUE(twtest::WriteFile(twe2e::NativeStagingFolder() + "\\Java\\jre1.8.0_191\\Data1.cab", "earlier"));
 
   const RunResult r = Run(p.Arguments());
 
   ASSERT_EQ(r.exitCode, 0) << Log();
-  // The installer files, exactly the archive's oracle folder.
+  // The installer files, exactly the archive's oracle folder, in the native
+  // System32's system profile; nothing in SysWOW64's.
   const auto expected = twe2e::FilesBelow(twe2e::DataFile("tree\\oracle"));
   ASSERT_EQ(expected.size(), 4u);
-  EXPECT_TRUE(SameFiles(expected, twe2e::FilesBelow(twe2e::StagingFolder())));
+  EXPECT_TRUE(SameFiles(expected, twe2e::FilesBelow(twe2e::NativeStagingFolder())));
+  EXPECT_FALSE(twtest::FileExists(twe2e::Wow64StagingFolder()));
   // The archive and its extracted folder stay in the patches folder; only the
   // oracle folder was extracted.
   const std::string patches = pc_->AgentDir() + "patches\\";
@@ -388,6 +394,12 @@ TEST_P(MainRoad, StagesTheInstallerFilesMarksDetectionAndRemovesOlderUpdates) {
   EXPECT_EQ(pc_->RecordedValue("JDKPath"), p.jdkHome);
   EXPECT_EQ(pc_->RecordedValue("FileName"), p.javaFileName);
   EXPECT_FALSE(pc_->Registry().ValueExists(RegView::k64, twe2e::kRecordKey, "JREPath"));
+  // A 64-bit program finds them where the agent's 32-bit detection reads
+  // them: in Wow6432Node of the native tree.
+  const std::string reg = twe2e::NativeSystemFolder() + "\\reg.exe query HKLM\\SOFTWARE\\";
+  EXPECT_EQ(twe2e::RunAndWait(reg + "Wow6432Node\\Orvanta /v JREPath"), 0u);
+  EXPECT_EQ(twe2e::RunAndWait(reg + "Wow6432Node\\Orvanta\\Tarnwick\\TWAgent\\AppDetection\\" + p.productName), 0u);
+  EXPECT_EQ(twe2e::RunAndWait(reg + "Orvanta /v JREPath /reg:64"), 1u);
   EXPECT_EQ(pc_->ServerInfoValue("TWLastAccessName"), "127.0.0.1");
 
   // The older update of the same major version is gone, the newest stays.
@@ -454,7 +466,7 @@ TEST_F(ProgramRun, FilesOfAnEarlierPatchAreNotStagedAgain) {
 
   EXPECT_EQ(r.exitCode, 0) << Log();
   EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
-                        twe2e::FilesBelow(twe2e::StagingFolder())));
+                        twe2e::FilesBelow(twe2e::NativeStagingFolder())));
   EXPECT_FALSE(twtest::FileExists(stale));
 }
 
@@ -486,7 +498,7 @@ TEST_P(ProgramFilesInstall, StagesTheFilesWithoutStartingADecoy) {
   EXPECT_EQ(r.exitCode, 0) << Log();
   EXPECT_FALSE(twtest::FileExists(decoy + ".ran")) << twtest::ReadFile(decoy + ".ran");
   EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
-                        twe2e::FilesBelow(twe2e::StagingFolder())));
+                        twe2e::FilesBelow(twe2e::NativeStagingFolder())));
   // The log is in the install folder's logs folder, the tool in its bin folder.
   EXPECT_TRUE(pc_->LogHas("[INFO]", "extractCmd : " + ExtractCommand(p) + "  \n")) << Log();
   EXPECT_TRUE(pc_->LogEndsWithEnd()) << Log();
@@ -548,7 +560,7 @@ TEST_F(ProgramRun, SoftwareDeploymentRunsTheInstallerThenRemovesObsoleteUpdates)
   EXPECT_TRUE(pc_->PackageInstalled(twe2e::kJava8_2010x64));
   EXPECT_FALSE(pc_->DetectionKeyExists(p.productName));  // software deployment leaves it alone
   EXPECT_EQ(server_.RequestCount(), 0u);
-  EXPECT_FALSE(twtest::FileExists(twe2e::StagingFolder()));
+  EXPECT_FALSE(twtest::FileExists(twe2e::NativeStagingFolder()));
 
   const std::string log = Log();
   EXPECT_TRUE(pc_->LogHas("[INFO]", "called from software deployment"));
@@ -597,12 +609,61 @@ TEST_F(ProgramRun, SoftwareDeploymentStagesTheArchiveFromTheDriveRoot) {
   DeleteFileA(rootArchive.c_str());
 
   EXPECT_EQ(r.exitCode, 0) << Log();
-  EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")), twe2e::FilesBelow(twe2e::StagingFolder())));
+  EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
+                        twe2e::FilesBelow(twe2e::NativeStagingFolder())));
   EXPECT_EQ(twe2e::FilesBelow(work + "\\oracle").size(), 4u);
   EXPECT_NE(InstallerRecord().find("folder=" + work), std::string::npos);
   EXPECT_TRUE(pc_->LogHas("[INFO]", "sourceFile Directory : " + work + "\\oracle\n")) << Log();
   EXPECT_EQ(server_.RequestCount(), 0u);
 }
+
+// Software deployment usually runs in System32. A 32-bit archive tool starts
+// with redirection on, so on 64-bit Windows it extracts into SysWOW64, except
+// in the subfolders WOW64 leaves alone (spool); a 64-bit one extracts where
+// the path says. Whichever build the agent carries, the copy reads where the
+// tool wrote.
+struct SystemFolderRun {
+  const char* name;
+  const char* tool;    // kArchiveToolX64 or kArchiveToolIa32
+  const char* folder;  // the current folder, below System32 ("" for System32 itself)
+  bool intoSysWow64;   // where the tool's relative writes land
+};
+
+void PrintTo(const SystemFolderRun& run, std::ostream* out) { *out << run.name; }
+
+class SoftwareDeploymentInSystem32 : public ProgramRun, public testing::WithParamInterface<SystemFolderRun> {};
+
+TEST_P(SoftwareDeploymentInSystem32, StagesWhatTheArchiveToolExtracted) {
+  const Patch p = twe2e::Java8Update202x64();
+  pc_->InstallJava(p);
+  ASSERT_TRUE(pc_->UseArchiveTool(GetParam().tool));
+  const std::string rootArchive = "C:\\" + p.dependencyFileName;
+  ASSERT_TRUE(twtest::WriteFile(rootArchive, archive_));
+  const std::string below = GetParam().folder;
+  const std::string native = twe2e::NativeSystemFolder() + below + "\\oracle";
+  const std::string wow64 = twe2e::WindowsFolder() + "\\SysWOW64" + below + "\\oracle";
+  FolderCleanup extracted[] = {{native}, {wow64}};
+  Patch deployed = p;
+  deployed.patchName = PlaceInstaller(p);
+
+  const RunResult r =
+      Run(deployed.Arguments() + std::vector<std::string>{"-s", "1"}, twe2e::WindowsFolder() + "\\system32" + below);
+  DeleteFileA(rootArchive.c_str());
+
+  EXPECT_EQ(r.exitCode, 0) << Log();
+  EXPECT_EQ(twe2e::FilesBelow(GetParam().intoSysWow64 ? wow64 : native).size(), 4u);
+  EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
+                        twe2e::FilesBelow(twe2e::NativeStagingFolder())))
+      << Log();
+  EXPECT_NE(InstallerRecord(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ArchiveTool, SoftwareDeploymentInSystem32,
+    testing::Values(SystemFolderRun{"Ia32", twe2e::kArchiveToolIa32, "", true},
+                    SystemFolderRun{"X64", twe2e::kArchiveToolX64, "", false},
+                    SystemFolderRun{"Ia32InSpool", twe2e::kArchiveToolIa32, "\\spool", false}),
+    [](const testing::TestParamInfo<SystemFolderRun>& info) { return std::string(info.param.name); });
 
 // ---- the program file ----
 

@@ -15,8 +15,6 @@ namespace {
 
 std::string Msiexec() { return WindowsFolder() + "\\system32\\msiexec.exe"; }
 
-// The real 7-Zip console the agent ships, copied into the build tree.
-std::string ArchiveToolSource() { return DataFile("7za.exe"); }
 
 }  // namespace
 
@@ -82,9 +80,11 @@ Patch Java7Update80x64() {
   return p;
 }
 
-std::string StagingFolder() {
-  return WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
-}
+constexpr const char* kStagingBelowSystem = "\\config\\systemprofile\\AppData\\LocalLow\\oracle";
+
+std::string StagingFolder() { return WindowsFolder() + "\\system32" + kStagingBelowSystem; }
+std::string NativeStagingFolder() { return NativeSystemFolder() + kStagingBelowSystem; }
+std::string Wow64StagingFolder() { return WindowsFolder() + "\\SysWOW64" + kStagingBelowSystem; }
 
 std::string DataFile(const std::string& name) { return ExeFolder() + "\\e2e-data\\" + name; }
 
@@ -149,7 +149,8 @@ ManagedComputer::ManagedComputer(uint16_t serverPort, const std::string& rateKBp
   // A clean computer: no agent folder, no staged files, no records of an
   // earlier run, no stand-in updates left installed.
   twtest::RemoveTree(agentDir_);
-  twtest::RemoveTree(StagingFolder());
+  twtest::RemoveTree(NativeStagingFolder());
+  twtest::RemoveTree(Wow64StagingFolder());
   for (RegView view : {RegView::k32, RegView::k64}) {
     reg_.DeleteTree(view, "Software\\Orvanta");
     reg_.Track(view, "Software\\Orvanta");
@@ -163,9 +164,9 @@ ManagedComputer::ManagedComputer(uint16_t serverPort, const std::string& rateKBp
   std::error_code ec;
   fs::create_directories(agent, ec);
   for (const char* sub : {"bin", "logs", "patches"}) CreateDirectoryA((agent + sub).c_str(), nullptr);
-  const std::string tool = ArchiveToolSource();
-  if (!CopyFileA(tool.c_str(), (agent + "bin\\7za.exe").c_str(), FALSE))
-    problem_ = "cannot copy the archive tool \"" + tool + "\": error " + std::to_string(GetLastError());
+  if (!UseArchiveTool(kArchiveToolX64))
+    problem_ = "cannot copy the archive tool \"" + DataFile(kArchiveToolX64) + "\": error " +
+               std::to_string(GetLastError());
 
   const std::map<std::string, std::string> agentValues = {
       {"TWAgentInstallDir", installDir},
@@ -201,7 +202,8 @@ ManagedComputer::ManagedComputer(uint16_t serverPort, const std::string& rateKBp
 ManagedComputer::~ManagedComputer() {
   for (const JavaPackage& p : installed_)
     if (PackageInstalled(p)) RunAndWait(Msiexec() + " /x" + p.productCode + " /qn");
-  twtest::RemoveTree(StagingFolder());
+  twtest::RemoveTree(NativeStagingFolder());
+  twtest::RemoveTree(Wow64StagingFolder());
   twtest::RemoveTree(agentDir_);
 }
 
@@ -236,6 +238,10 @@ bool ManagedComputer::PackageInstalled(const JavaPackage& package) const {
 }
 
 void ManagedComputer::RemoveArchiveTool() { DeleteFileA((agentDir_ + "bin\\7za.exe").c_str()); }
+
+bool ManagedComputer::UseArchiveTool(const char* build) {
+  return CopyFileA(DataFile(build).c_str(), (agentDir_ + "bin\\7za.exe").c_str(), FALSE) != FALSE;
+}
 
 std::string ManagedComputer::DetectionKey(const std::string& productName) {
   return std::string(kAgentKey) + "\\AppDetection\\" + productName;

@@ -73,9 +73,20 @@ struct RunResult {
 };
 
 using twtest::ExeFolder;
+using twtest::NativeSystemFolder;
 using twtest::WindowsFolder;
-// "<Windows>\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle".
+// "<Windows>\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle", as
+// the program names it (in its log).
 std::string StagingFolder();
+// The same, native, folder as this test program reaches it (through
+// "sysnative" when the test program is 32-bit): where the files are looked at.
+std::string NativeStagingFolder();
+// SysWOW64's folder of that name, where a 32-bit program with redirection on
+// would write; nothing may land there.
+std::string Wow64StagingFolder();
+// The agent's archive tool in its two builds, as "<build>\\e2e-data" holds them.
+inline constexpr const char* kArchiveToolX64 = "7za.exe";
+inline constexpr const char* kArchiveToolIa32 = "7za-ia32.exe";
 // "<build>\\e2e-data\\<name>": the dependency archive and its unpacked tree.
 std::string DataFile(const std::string& name);
 // Files below a folder, relative paths with backslashes, and their content.
@@ -122,6 +133,9 @@ class ManagedComputer {
   bool PackageInstalled(const JavaPackage& package) const;
   // Takes the archive tool away.
   void RemoveArchiveTool();
+  // Puts this build of the archive tool (kArchiveToolX64, the default, or
+  // kArchiveToolIa32) in the agent's bin folder.
+  bool UseArchiveTool(const char* build);
 
   // The detection key of a product, in the agent's view.
   static std::string DetectionKey(const std::string& productName);

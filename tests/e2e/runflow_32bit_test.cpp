@@ -58,7 +58,7 @@ TEST_F(RunFlowOn32BitWindows, OrdinaryModeMarksDetectionAndStagesNothing) {
   EXPECT_EQ(pc_.RecordedValue("JREPath"), patch_.jreHome);
   EXPECT_EQ(pc_.RecordedValue("JDKPath"), patch_.jdkHome);
   EXPECT_EQ(pc_.RecordedValue("FileName"), patch_.javaFileName);
-  EXPECT_FALSE(twtest::FileExists(twe2e::StagingFolder()));
+  EXPECT_FALSE(twtest::FileExists(twe2e::NativeStagingFolder()));
   EXPECT_EQ(server_.RequestCount(), 0u);
   const std::string log = pc_.Log();
   EXPECT_NE(log.find("and gv_IsWow64 : 0 \n"), std::string::npos) << log;

@@ -46,4 +46,10 @@ std::string WindowsFolder() {
   return folder;
 }
 
+std::string NativeSystemFolder() {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return WindowsFolder() + (wow64 ? "\\sysnative" : "\\system32");
+}
+
 }  // namespace twtest

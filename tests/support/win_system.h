@@ -1,6 +1,7 @@
 // Where the running test program and Windows live, for tests that start
-// programs beside themselves or look into the system folders; UTF-8 <-> UTF-16
-// for the "W" calls of tests; and one way to wait for something to happen.
+// programs beside themselves or look into the system folders (the native one
+// from 32-bit test programs too); UTF-8 <-> UTF-16 for the "W" calls of tests;
+// and one way to wait for something to happen.
 #pragma once
 #include <windows.h>
 
@@ -21,5 +22,9 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs 
 std::string ExeFolder();
 // The Windows folder, as GetWindowsDirectory gives it.
 std::string WindowsFolder();
+// The native System32 folder as this test program reaches it: "<Windows>\\sysnative"
+// in a 32-bit test program on 64-bit Windows (its System32 is SysWOW64),
+// "<Windows>\\system32" otherwise.
+std::string NativeSystemFolder();
 
 }  // namespace twtest

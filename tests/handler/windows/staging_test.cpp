@@ -16,9 +16,11 @@ namespace {
 
 using twtest::ExeFolder;
 
-std::string StagingFolder() {
-  return twtest::WindowsFolder() + "\\system32\\config\\systemprofile\\AppData\\LocalLow\\oracle";
-}
+constexpr const char* kStagingBelowSystem = "\\config\\systemprofile\\AppData\\LocalLow\\oracle";
+
+// The staging folder in the native System32, which the program writes with
+// redirection off, as this test program reaches it.
+std::string StagingFolder() { return twtest::NativeSystemFolder() + kStagingBelowSystem; }
 
 // The archive and its unpacked tree, made by the build (see tests/e2e).
 std::string DataFile(const std::string& name) { return ExeFolder() + "\\e2e-data\\" + name; }
@@ -73,6 +75,9 @@ TEST_F(StagingTest, ArchiveIsFetchedAndTheOracleFolderStaged) {
   }
   EXPECT_FALSE(twtest::FileExists(StagingFolder() + "\\stale.txt"));  // emptied before the copy
   EXPECT_FALSE(twtest::FileExists(StagingFolder() + "\\earlier.msi"));
+  // Nothing in SysWOW64's system profile, where a 32-bit process with
+  // redirection on would have written.
+  EXPECT_FALSE(twtest::FileExists(twtest::WindowsFolder() + "\\SysWOW64" + kStagingBelowSystem));
 }
 
 TEST_F(StagingTest, CopyFailureAfterAGoodExtractionIsTheResult) {
