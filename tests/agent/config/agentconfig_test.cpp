@@ -81,7 +81,9 @@ class AgentConfigTest : public ::testing::Test {
 TEST_F(AgentConfigTest, CompleteConfigurationLoadsAndLogsItsSummary) {
   twtest::LogCapture log(4);
   ASSERT_EQ(Load(), 0);
-  EXPECT_EQ(gv_IsWow64, 1);  // the 64-bit test build on 64-bit Windows
+  // 64-bit Windows, whatever the build: the 32-bit test build has asked
+  // IsWow64Process, which is true under WOW64.
+  EXPECT_EQ(gv_IsWow64, 1);
   EXPECT_EQ(gv_serverName, "server.example");
   EXPECT_EQ(gv_serverPort, 8020);
   EXPECT_EQ(gv_serverProtocol, "http");
@@ -309,6 +311,23 @@ TEST_F(AgentConfigTest, ProxyDetailsAndPassword) {
     EXPECT_TRUE(log.Has("Password from registry: \n"));
     EXPECT_TRUE(log.Has("Decrypted password is: \n"));
   }
+}
+
+// The agent keeps its configuration in the 32-bit view: values of the same
+// names in the native view are never seen, and a required value that is only
+// there counts as missing.
+TEST_F(AgentConfigTest, OnlyThe32BitViewCounts) {
+  reg_.DeleteTree(RegView::k64, kAgent);
+  reg_.Track(RegView::k64, kAgent);
+  ASSERT_TRUE(reg_.SetString(RegView::k64, kServerInfo, "TWServerName", "native.example"));
+  ASSERT_TRUE(reg_.SetString(RegView::k64, kAgent, "ProxyEnabled", "YES"));
+  ASSERT_EQ(Load(), 0);
+  EXPECT_EQ(gv_serverName, "server.example");
+  EXPECT_EQ(gv_proxyEnabled, "NO");
+
+  SetUp();
+  server_.erase("TWServerName");
+  EXPECT_EQ(Load(), 13);
 }
 
 TEST_F(AgentConfigTest, EachRequiredValueMissingGives13) {

@@ -1,8 +1,9 @@
 // Obsolete update removal for real: stand-in Java packages built with wixl are
 // installed with msiexec in this test's Wine prefix, and the test checks which
 // uninstall entries survive. Selection rules are also checked on seeded entries.
-// Wine cannot start the 32-bit programs of SysWOW64, so the test puts a copy of
-// the 64-bit msiexec there; what is tested is that our code runs that path.
+// A prefix without 32-bit Wine cannot start the programs of SysWOW64; the test
+// then puts a copy of the 64-bit msiexec there, and what is tested is that our
+// code runs that path. Which msiexec runs is uninstall_wow64_test's business.
 #include <windows.h>
 
 #include <gmock/gmock.h>
@@ -123,7 +124,8 @@ class UninstallTest : public testing::Test {
       if (Installed(p)) RunAndWait(Msiexec() + " /x" + p.code + " /qn");
   }
 
-  // Wine here cannot start the 32-bit msiexec: a 64-bit copy stands in for it.
+  // Without 32-bit Wine there is no msiexec to start in SysWOW64: a 64-bit
+  // copy stands in for it.
   void ProvideSysWow64Msiexec() {
     const std::string target = WindowsFolder() + "\\SysWOW64\\msiexec.exe";
     if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) return;
