@@ -54,10 +54,11 @@ bool ContainsNoCase(const std::string& text, const char* part) {
   return false;
 }
 
-// Wide copy of a setting for the WinHTTP calls; false when it is absent.
+// Wide copy of a setting for the WinHTTP calls; false when it is absent. The
+// settings come from the narrow registry interface, in the system code page.
 bool SettingToWide(const OptText& setting, std::wstring& out) {
   out.clear();
-  return setting && ChangeToWideStr(setting->c_str(), out) == 1;
+  return setting && SystemCodePageToWide(setting->c_str(), out);
 }
 
 const wchar_t* OrNull(bool present, const std::wstring& text) { return present ? text.c_str() : nullptr; }

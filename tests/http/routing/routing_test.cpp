@@ -4,6 +4,7 @@
 // the remembered last access name (memory and registry) and the log.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <map>
 #include <string>
@@ -357,6 +358,49 @@ TEST_F(RoutingTest, ProxyCarriesMainServerRequestsButNeverDistributionServerOnes
   EXPECT_EQ(out.value_or("<none>"), "distribution direct");
   EXPECT_EQ(Targets(ds_), (Strings{"/a.txt"}));
   EXPECT_EQ(proxy.RequestCount(), 0u);
+}
+
+// The proxy settings are read through the narrow registry interface, in the
+// system code page: a user name and a password with letters outside ASCII
+// reach the proxy as those letters, so that it accepts them.
+TEST_F(RoutingTest, ProxyCredentialsInTheSystemCodePageReachTheProxy) {
+  ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8)) << "a UTF-8 system code page would prove nothing here";
+  ScriptedServer proxy;
+  ASSERT_TRUE(proxy.Ok()) << proxy.Error();
+  // Basic authentication: a request without credentials is refused and asked for them.
+  proxy.ServeWith("/a.txt", [](const twtest::RecordedRequest& rq) {
+    if (rq.Header("proxy-authorization")) return Response::Ok("via proxy");
+    Response refused = Response::Status(407);
+    refused.headers.push_back({"Proxy-Authenticate", "Basic realm=\"agent\""});
+    return refused;
+  });
+  gv_proxyEnabled = "yes";
+  gv_proxyServerName = "127.0.0.1:" + std::to_string(proxy.Port());
+  // "José" written through the wide registry interface, read as the
+  // configuration reads it.
+  ASSERT_TRUE(reg_.SetString(RegView::k32, kAgentKeyPath, "ProxyUserName", "Jos\xC3\xA9"));
+  ASSERT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, kAgentKeyPath, "ProxyUserName", gv_proxyUserName), 0);
+  // "señor" as its decoding gives it: the bytes that were encoded, in the system code page.
+  char password[16] = {};
+  ASSERT_GT(::WideCharToMultiByte(CP_ACP, 0, L"se\u00f1or", -1, password, sizeof password, nullptr, nullptr), 0);
+  gv_proxyPassword = password;
+  MainAddresses("localhost", std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+
+  OptText out;
+  EXPECT_EQ(GetData("a.txt", out), 0);
+  EXPECT_EQ(out.value_or("<none>"), "via proxy");
+  const auto requests = proxy.Requests();
+  ASSERT_FALSE(requests.empty());
+  const std::string authorization = requests.back().Header("proxy-authorization").value_or("");
+  ASSERT_EQ(authorization.rfind("Basic ", 0), 0u) << authorization;
+  const std::string encoded = authorization.substr(6);
+  std::string credentials(encoded.size(), '\0');
+  DWORD size = static_cast<DWORD>(credentials.size());
+  ASSERT_TRUE(::CryptStringToBinaryA(encoded.c_str(), 0, CRYPT_STRING_BASE64,
+                                     reinterpret_cast<BYTE*>(credentials.data()), &size, nullptr, nullptr));
+  credentials.resize(size);
+  // WinHTTP chooses the code page of Basic credentials; Wine's is UTF-8.
+  EXPECT_EQ(credentials, "Jos\xC3\xA9:se\xC3\xB1or");
 }
 
 // --- The request path ---
