@@ -216,22 +216,32 @@ int DecompressGzipFile(const wchar_t* source, const wchar_t* target) {
 
   z_stream zs{};
   bool ok = inflateInit2(&zs, 31) == Z_OK;
-  bool streamEnd = false;
+  // A gzip stream is one member or several in a row (RFC 1952), each decoded
+  // in turn; it is complete only when the input ends right after a member.
+  bool complete = false;
   if (ok) {
     std::vector<unsigned char> input(kInflateChunk);
     std::vector<unsigned char> output(kInflateChunk);
+    // The next piece of the file as input: false when it cannot be read;
+    // `atEnd` when nothing is left.
+    auto readInput = [&](bool& atEnd) {
+      DWORD got = 0;
+      if (!::ReadFile(in.Get(), input.data(), static_cast<DWORD>(input.size()), &got, nullptr)) return false;
+      atEnd = got == 0;
+      zs.next_in = input.data();
+      zs.avail_in = got;
+      return true;
+    };
     // Input is read only when the last pass left output space: a full output
     // buffer may still hold decoded bytes of the input already taken.
     bool needInput = true;
-    while (ok && !streamEnd) {
+    while (ok && !complete) {
       if (zs.avail_in == 0 && needInput) {
-        DWORD got = 0;
-        if (!::ReadFile(in.Get(), input.data(), static_cast<DWORD>(input.size()), &got, nullptr) || got == 0) {
-          ok = false;  // the stream ends before its end mark
+        bool atEnd = false;
+        if (!readInput(atEnd) || atEnd) {
+          ok = false;  // the stream ends inside a member
           break;
         }
-        zs.next_in = input.data();
-        zs.avail_in = got;
       }
       zs.next_out = output.data();
       zs.avail_out = static_cast<uInt>(output.size());
@@ -239,18 +249,27 @@ int DecompressGzipFile(const wchar_t* source, const wchar_t* target) {
       const size_t produced = output.size() - zs.avail_out;
       needInput = zs.avail_out != 0;
       if (produced > 0 && !WriteAll(out.Get(), reinterpret_cast<const char*>(output.data()), produced)) ok = false;
-      if (rc == Z_STREAM_END)
-        streamEnd = true;
-      else if (rc == Z_BUF_ERROR && zs.avail_in == 0)
+      if (rc == Z_STREAM_END) {
+        // A member ended. Whatever input follows must be the next member:
+        // bytes that are not one fail at its header.
+        bool atEnd = false;
+        if (zs.avail_in == 0 && !readInput(atEnd))
+          ok = false;
+        else if (atEnd)
+          complete = true;
+        else if (inflateReset(&zs) != Z_OK)
+          ok = false;
+      } else if (rc == Z_BUF_ERROR && zs.avail_in == 0) {
         needInput = true;  // all input taken: read on
-      else if (rc != Z_OK)
+      } else if (rc != Z_OK) {
         ok = false;
+      }
     }
     if (inflateEnd(&zs) != Z_OK) ok = false;
   }
   out.Close();
   in.Close();
-  if (ok && streamEnd && MoveFileOver(scratch, target)) return 1;
+  if (ok && complete && MoveFileOver(scratch, target)) return 1;
   DeleteFileAt(scratch);
   return 0;
 }

@@ -16,7 +16,8 @@
 int32_t DownloadThroughTempFile(const DownloadCall& call, const std::function<int32_t()>& downloadUncompressed);
 
 // Decodes the gzip file `source` into `target` (which may be the same path).
-// 1 when the whole stream was decoded and written; 0 otherwise, and then
+// 1 when the whole stream, every member of it, was decoded and written; 0
+// otherwise (bytes after a member that are no member included), and then
 // `target` is left as it was. An empty source counts as success and writes
 // nothing.
 int DecompressGzipFile(const wchar_t* source, const wchar_t* target);

@@ -342,6 +342,47 @@ TEST_F(DownloadTest, GzipAnswerIsDecompressed) {
   EXPECT_TRUE(Leftovers(temp_).empty());
 }
 
+// A gzip stream may hold several members, one after the other: the answer is
+// the whole of them decoded. Bytes after a member that are not a member (or a
+// member cut short) make the stream undecodable, and the uncompressed download
+// runs instead.
+TEST_F(DownloadTest, GzipAnswerOfSeveralMembersIsDecodedWhole) {
+  const std::string body = twtest::PatternBytes(400000);
+  const std::string head = body.substr(0, 200000), tail = body.substr(200000);
+  const std::string second = twtest::GzipEncode(tail);
+  struct Case {
+    const char* name;
+    std::string encoded;
+    bool fallsBack;
+  };
+  const Case cases[] = {
+      {"two members", twtest::GzipEncode(head) + second, false},
+      {"a member and bytes that are no member", twtest::GzipEncode(head) + "trailing garbage", true},
+      {"a member and a cut one", twtest::GzipEncode(head) + second.substr(0, second.size() / 2), true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = "/pkg" + std::to_string(++n) + ".bin";
+    server_.ServeWith(path, [body, c](const twtest::RecordedRequest& rq) {
+      if (!rq.Header("accept-encoding")) return Response::Ok(body);
+      Response gz = Response::Ok(c.encoded);
+      gz.headers.push_back({"Content-Encoding", "gzip"});
+      return gz;
+    });
+    server_.ClearRequests();
+    reg_.DeleteTree(RegView::k32, kTracking);
+    const std::string dest = Dest("pkg" + std::to_string(n) + ".bin");
+
+    EXPECT_EQ(Download(twtest::Widen(path).c_str(), dest, true), 0);
+    EXPECT_TRUE(twtest::ReadFile(dest) == body);
+    EXPECT_EQ(server_.RequestCount(), c.fallsBack ? 2u : 1u);
+    EXPECT_EQ(reg_.GetDword(RegView::k32, kGzipDetails, "GZIP_DECOMPRESSION_FAILURE_COUNT").has_value(),
+              c.fallsBack);
+    EXPECT_TRUE(Leftovers().empty());
+  }
+}
+
 TEST_F(DownloadTest, AnswerWithoutContentEncodingIsUsedAsReceived) {
   const std::string body = twtest::GzipEncode("looks compressed, is not announced");
   server_.Serve("/raw.gz", Response::Ok(body));
