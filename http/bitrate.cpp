@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent/config/settings.h"
@@ -84,7 +85,8 @@ class BlockTarget {
   // Bytes stored so far: the next block starts there.
   virtual uint64_t Stored() const = 0;
   virtual uint64_t Length() const = 0;
-  // Sends the ranged GET on fresh handles; the request core's result.
+  // Sends the ranged GET on fresh handles, naming the version of the bytes
+  // stored in If-Range; the request core's result.
   virtual int32_t Send(RequestHandles& handles, const std::wstring& range) = 0;
   // Decides on a 200 or 206 answer to the range starting at `first`: 0 when
   // its body continues the stored bytes (a 200 first drops what is stored),
@@ -134,9 +136,11 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
       result = status;
       break;
     }
-    // A whole-file answer to a later range starts the file afresh, once.
+    // A whole-file answer to a later range starts the file afresh, once; an
+    // empty one ends the download as a body that stopped short does.
     if (status == 200) {
-      if (const int32_t code = AllowWholeFileAnswer(routine, first, restarted)) {
+      if (const int32_t code = AllowWholeFileAnswer(routine, handles.request.Get(), first, restarted,
+                                                    ERROR_HANDLE_EOF)) {
         result = code;
         break;
       }
@@ -220,7 +224,8 @@ int32_t RunBlockLoop(const LoopStyle& style, BlockTarget& target, RequestHandles
 // The temporary file of InternetGetRequestByBitrate as the loop's target.
 class TempFileTarget : public BlockTarget {
  public:
-  TempFileTarget(const DownloadCall& call, uint64_t contentLength) : call_(call), length_(contentLength) {}
+  TempFileTarget(const DownloadCall& call, uint64_t contentLength, std::wstring validator)
+      : call_(call), length_(contentLength), validator_(std::move(validator)) {}
 
   int32_t Create(const std::wstring& path) { return file_.Create(path); }
   // Closes the file, first writing what is still buffered when the download
@@ -236,14 +241,16 @@ class TempFileTarget : public BlockTarget {
   uint64_t Length() const override { return length_; }
 
   int32_t Send(RequestHandles& handles, const std::wstring& range) override {
-    return SendRangeRequest(call_, handles, range, true);
+    return SendRangeRequest(call_, handles, range, validator_, true);
   }
 
   int32_t Accept(RequestHandles& handles, uint64_t first) override {
     if (handles.statusCode == 206)
       return RangedAnswerContinues(kRoutine, handles.request.Get(), first, static_cast<uint32_t>(length_)) ? 0 : 206;
-    // The whole body: it replaces what is stored, and its length (when the
-    // file changed on the server since the HEAD request) is the one to reach.
+    // The whole body: it replaces what is stored, and its length and
+    // validator (when the file changed on the server since the HEAD request)
+    // are the ones the next blocks continue.
+    validator_ = RangeValidator(handles.request.Get());
     std::optional<uint32_t> length;
     if (QueryContentLength(handles.request.Get(), length) == 0 && *length != length_) {
       LogInfo("InternetGetRequestByBitrate : Content Length of the request file: %u Bytes\n", *length);
@@ -276,15 +283,17 @@ class TempFileTarget : public BlockTarget {
 
   const DownloadCall& call_;
   uint64_t length_;
+  std::wstring validator_;  // If-Range of the blocks: the version the stored bytes are of
   uint64_t stored_ = 0;
   TempFile file_;
   std::vector<char> buffer_;
 };
 
-// The HEAD request: status and Content-Length of the file. 0 with the
-// length, or the code that ends the download; a length that is missing or
-// cannot be read ends it too, as no file is made without a known length.
-int32_t AskForLength(const DownloadCall& call, uint32_t& contentLength) {
+// The HEAD request: status, Content-Length and range validator of the file.
+// 0 with the length, or the code that ends the download; a length that is
+// missing or cannot be read ends it too, as no file is made without a known
+// length.
+int32_t AskForLength(const DownloadCall& call, uint32_t& contentLength, std::wstring& validator) {
   RequestHandles head;
   head.requestKind = RequestKind::kHead;
   int32_t result = OpenDownloadRequest(call, head, true, false);
@@ -295,6 +304,7 @@ int32_t AskForLength(const DownloadCall& call, uint32_t& contentLength) {
   std::optional<uint32_t> length;
   if ((result = ReadDownloadLength(kRoutine, head.request.Get(), false, length)) != 0) return result;
   contentLength = *length;
+  validator = RangeValidator(head.request.Get());
   return 0;
 }
 
@@ -331,11 +341,12 @@ int32_t DownloadInBlocks(const DownloadCall& call) {
   auto finish = [](int32_t result) { return LogDownloadEnd(kRoutine, result); };
 
   uint32_t contentLength = 0;
-  if (const int32_t code = AskForLength(call, contentLength)) return finish(code);
+  std::wstring validator;
+  if (const int32_t code = AskForLength(call, contentLength, validator)) return finish(code);
 
   CreateDestinationFolder(kRoutine, call);
   const std::wstring tempPath = DownloadTempFilePath(call);
-  TempFileTarget file(call, contentLength);
+  TempFileTarget file(call, contentLength, std::move(validator));
   if (const int32_t code = file.Create(tempPath)) {
     LogError("InternetGetRequestByBitrate: Error occured while creating the file --> %d \n", code);
     HttpGetLastError(code);

@@ -42,25 +42,30 @@ bool AnswerIsGzip(HINTERNET request) {
   return false;
 }
 
-// After a receive time-out: asks again for what is still missing and checks
-// that the answer can go on where the file stopped. A 200 answer carries the
-// whole file, so the temporary file starts again from it (once per call when
-// bytes were stored: `restarted`). 0 when reading can go on on `handles`;
-// otherwise the code that ends the download.
+// After a receive time-out: asks again for what is still missing, of the
+// version `validator` names, and checks that the answer can go on where the
+// file stopped. A 200 answer carries the whole file (of a new version when
+// the file changed), so the temporary file starts again from it (once per
+// call when bytes were stored: `restarted`) and its validator is the one to
+// continue. 0 when reading can go on on `handles`; otherwise the code that
+// ends the download.
 int32_t RecoverFromTimeout(const DownloadCall& call, RequestHandles& handles, TempFile& file, uint64_t& total,
-                           std::optional<uint32_t>& contentLength, bool& restarted) {
+                           std::optional<uint32_t>& contentLength, std::wstring& validator, bool& restarted) {
   LogInfo("Total Bytes read so far:%llu\n", static_cast<unsigned long long>(total));
   LogInfo("InternetGetRequestEx : second attempt to recover from previous error\n");
   const std::wstring range = RangeHeader(total, contentLength.value_or(0));
   LogDebug("InternetGetRequestEx : Content-Range Header message: %ls\n", range.c_str());
-  if (const int32_t rc = SendRangeRequest(call, handles, range, call.keepAlive)) return rc;
+  if (const int32_t rc = SendRangeRequest(call, handles, range, validator, call.keepAlive)) return rc;
 
   if (handles.statusCode == 206)
     return RangedAnswerContinues(kRoutine, handles.request.Get(), total, contentLength) ? 0 : 206;
   if (handles.statusCode == 200) {
-    if (const int32_t code = AllowWholeFileAnswer(kRoutine, total, restarted)) return code;
+    if (const int32_t code = AllowWholeFileAnswer(kRoutine, handles.request.Get(), total, restarted,
+                                                  kPartialDownload))
+      return code;
     LogInfo("InternetGetRequestEx : The server sent the whole file again; the temporary file starts afresh \n");
     if (const int32_t code = ReadDownloadLength(kRoutine, handles.request.Get(), true, contentLength)) return code;
+    validator = RangeValidator(handles.request.Get());
     if (const int32_t code = file.Restart()) {
       LogError("InternetGetRequestEx :  Error in WriteFile --> %d \n", code);
       return code;
@@ -80,6 +85,8 @@ int32_t ReceiveBody(const DownloadCall& call, RequestHandles& handles, const std
   // download partial.
   std::optional<uint32_t> contentLength;
   if (const int32_t code = ReadDownloadLength(kRoutine, handles.request.Get(), true, contentLength)) return code;
+  // A recovery asks for the rest of this answer's version only.
+  std::wstring validator = RangeValidator(handles.request.Get());
   CreateDestinationFolder(kRoutine, call);
 
   TempFile file;
@@ -96,7 +103,7 @@ int32_t ReceiveBody(const DownloadCall& call, RequestHandles& handles, const std
   // A receive time-out is recovered by asking again for the missing bytes.
   const std::function<bool(int32_t)> recoverable = [](int32_t code) { return code == ERROR_WINHTTP_TIMEOUT; };
   const std::function<int32_t()> recover = [&] {
-    return RecoverFromTimeout(call, handles, file, total, contentLength, restarted);
+    return RecoverFromTimeout(call, handles, file, total, contentLength, validator, restarted);
   };
   for (;;) {
     DWORD available = 0;

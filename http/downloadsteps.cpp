@@ -62,10 +62,23 @@ std::wstring RangeHeader(uint64_t first, uint64_t last) {
   return L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
 }
 
-int32_t SendRangeRequest(const DownloadCall& call, RequestHandles& handles, const std::wstring& range, bool keepAlive) {
+std::wstring RangeValidator(HINTERNET answer) {
+  std::wstring validator;
+  if (QueryHeaderText(answer, WINHTTP_QUERY_ETAG, WINHTTP_HEADER_NAME_BY_INDEX, validator) == 0 &&
+      !validator.empty() && validator.compare(0, 2, L"W/") != 0)
+    return validator;
+  if (QueryHeaderText(answer, WINHTTP_QUERY_LAST_MODIFIED, WINHTTP_HEADER_NAME_BY_INDEX, validator) == 0)
+    return validator;
+  return std::wstring();
+}
+
+int32_t SendRangeRequest(const DownloadCall& call, RequestHandles& handles, const std::wstring& range,
+                         const std::wstring& validator, bool keepAlive) {
   handles.Close();
+  // Both lines go in one header addition, CR LF between them.
+  const std::wstring headers = validator.empty() ? range : range + L"\r\nIf-Range: " + validator;
   handles.requestKind = RequestKind::kRangedGet;
-  handles.extraHeader = range.c_str();
+  handles.extraHeader = headers.c_str();
   handles.statusCode = 0;
   const int32_t rc = OpenDownloadRequest(call, handles, keepAlive, false);
   handles.extraHeader = nullptr;
@@ -84,7 +97,14 @@ bool RangedAnswerContinues(const char* routine, HINTERNET request, uint64_t firs
   return continues;
 }
 
-int32_t AllowWholeFileAnswer(const char* routine, uint64_t first, bool& restarted) {
+int32_t AllowWholeFileAnswer(const char* routine, HINTERNET answer, uint64_t first, bool& restarted,
+                             int32_t shortBodyCode) {
+  std::optional<uint32_t> length;
+  if (QueryContentLength(answer, length) == 0 && *length == 0) {
+    LogError("%s : The server sent an empty file instead of the bytes from %llu; the download ends \n", routine,
+             static_cast<unsigned long long>(first));
+    return shortBodyCode;
+  }
   if (first == 0) return 0;
   if (restarted) {
     LogError("%s : The server sent the whole file again instead of the bytes from %llu; the download ends \n", routine,

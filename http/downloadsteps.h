@@ -54,10 +54,19 @@ int32_t OpenDownloadRequest(const DownloadCall& call, RequestHandles& handles, b
 
 // "Range: bytes=<first>-<last>", the one form of every range a download asks for.
 std::wstring RangeHeader(uint64_t first, uint64_t last);
+// The validator that the ranged requests of a download name in If-Range, from
+// the answer whose bytes they continue: its ETag, or its Last-Modified when it
+// has no ETag or only a weak one (which cannot validate a range). "" when the
+// answer has neither; the ranges then go without If-Range.
+std::wstring RangeValidator(HINTERNET answer);
 // A ranged GET with `range` on fresh handles (what `handles` held is closed
-// first), never asking for gzip. The request core's result; the answer's
-// status is in handles.statusCode.
-int32_t SendRangeRequest(const DownloadCall& call, RequestHandles& handles, const std::wstring& range, bool keepAlive);
+// first), never asking for gzip. With a `validator` it carries "If-Range:
+// <validator>", so that a file re-published on the server since the bytes
+// stored were received is answered whole (200) instead of with a range of the
+// new version. The request core's result; the answer's status is in
+// handles.statusCode.
+int32_t SendRangeRequest(const DownloadCall& call, RequestHandles& handles, const std::wstring& range,
+                         const std::wstring& validator, bool keepAlive);
 
 // Whether a 206 answer to a range asked from byte `first` continues the bytes
 // stored: its Content-Range is readable, starts at `first`, and names as the
@@ -67,11 +76,17 @@ bool RangedAnswerContinues(const char* routine, HINTERNET request, uint64_t firs
                            std::optional<uint32_t> expectedLength);
 
 // Whether a whole-file (200) answer to a range asked from byte `first` may
-// start the download afresh: always when `first` is 0, otherwise once per call
-// (`restarted` remembers it). A second one ends the call with 12152, logged
-// under `routine`: a server that ignores ranges and breaks off at about the
-// same point every time would otherwise keep the download busy for ever.
-int32_t AllowWholeFileAnswer(const char* routine, uint64_t first, bool& restarted);
+// start the download afresh. Such an answer says that the file changed on the
+// server (If-Range no longer matched) or that the server ignores ranges. It
+// may always when `first` is 0, otherwise once per call (`restarted`
+// remembers it). A second one ends the call with 12152, logged under
+// `routine`: a server that ignores ranges and breaks off at about the same
+// point every time would otherwise keep the download busy for ever. An answer
+// that announces no bytes (Content-Length 0) is no file that ranges were asked
+// of: it ends the call with `shortBodyCode`, the route's code for a body that
+// fell short (logged).
+int32_t AllowWholeFileAnswer(const char* routine, HINTERNET answer, uint64_t first, bool& restarted,
+                             int32_t shortBodyCode);
 
 // The Content-Length of a download's answer, logged under `routine` ("Content
 // Length of the request file"). A missing or unreadable header leaves `length`

@@ -14,6 +14,7 @@
 #include "agent/log/logger.h"
 #include "agent/util/errortext.h"
 #include "agent/util/fileutil.h"
+#include "agent/util/textconv.h"
 #include "http/downloadfiles.h"
 #include "http/failurelog.h"
 #include "http/httpinternal.h"
@@ -82,6 +83,7 @@ int32_t DownloadResumeHandler::PreDownloadHandling() {
   std::wstring modified;
   GetFilelastmodifiedTime(handles.request.Get(), modified);
   state_.SetLastModified(Utf8(modified.c_str()));
+  rangeValidator_ = RangeValidator(handles.request.Get());
 
   std::optional<uint32_t> length;
   if (const int32_t code = ReadDownloadLength("PreDownloadHandling", handles.request.Get(), true, length))
@@ -102,11 +104,15 @@ int32_t DownloadResumeHandler::Initialize(const wchar_t* destination, const char
   if (const int32_t rc = state_.Initialize(objectPathW_, lastModified ? lastModified : "", contentLength_)) return rc;
   bufferSize_ = state_.SaveLimit();
   bytesReceived_ = state_.StoredSize();
+  // The stored bytes were received under the stored Last-Modified (read
+  // through the "A" registry interface): the ranges that continue them ask
+  // for that version.
+  if (bytesReceived_ > 0) SystemCodePageToWide(state_.StoredLastModified().c_str(), rangeValidator_);
   return 0;
 }
 
 int32_t DownloadResumeHandler::SendRangeRequest(RequestHandles& handles, const std::wstring& range, bool keepAlive) {
-  return ::SendRangeRequest(call_, handles, range, keepAlive);
+  return ::SendRangeRequest(call_, handles, range, rangeValidator_, keepAlive);
 }
 
 void DownloadResumeHandler::RestartPartialFile() {
@@ -132,6 +138,7 @@ int32_t DownloadResumeHandler::AcceptRangedAnswer(RequestHandles& handles, uint3
     }
     std::wstring modified;
     if (GetFilelastmodifiedTime(handles.request.Get(), modified) == 0) state_.SetLastModified(Utf8(modified.c_str()));
+    rangeValidator_ = RangeValidator(handles.request.Get());
     if (first != 0 || bytesReceived_ != 0 || state_.StoredSize() != 0) {
       LogInfo("%s : The server sent the whole file instead of the range; the partial file starts afresh \n", routine);
       RestartPartialFile();
@@ -332,7 +339,9 @@ int32_t ResumableDownload(const DownloadCall& call) {
   auto accept = [&](int32_t rc, uint32_t first) {
     if (rc != 0) return rc;
     if (handles.statusCode == 200) {
-      if (const int32_t code = AllowWholeFileAnswer(kRoutine, first, restarted)) return code;
+      if (const int32_t code =
+              AllowWholeFileAnswer(kRoutine, handles.request.Get(), first, restarted, kPartialDownload))
+        return code;
     }
     rc = job.AcceptRangedAnswer(handles, first, kRoutine);
     if (rc != 0 && rc != 206)

@@ -58,26 +58,30 @@ class DownloadResumeHandler {
   DownloadResumeHandler(const DownloadResumeHandler&) = delete;
   DownloadResumeHandler& operator=(const DownloadResumeHandler&) = delete;
 
-  // The first, plain GET (body never read): keeps Last-Modified and
-  // Content-Length. 0, 90001 (304), the HTTP status, or an error code. When
-  // the Content-Length header cannot be read it has already run
-  // PostDownloadHandling (see PostDownloadDone); for any other non-zero result
-  // the caller runs PostDownloadHandling with it.
+  // The first, plain GET (body never read): keeps Last-Modified,
+  // Content-Length and the validator of its version (RangeValidator). 0,
+  // 90001 (304), the HTTP status, or an error code. When the Content-Length
+  // header cannot be read it has already run PostDownloadHandling (see
+  // PostDownloadDone); for any other non-zero result the caller runs
+  // PostDownloadHandling with it.
   int32_t PreDownloadHandling();
   // Reads the "FileMetaData" state of the object path (StoredDownload) and
-  // sets BytesReceived() to the bytes already stored. 0, or 13 after an
-  // internal fault.
+  // sets BytesReceived() to the bytes already stored; the ranges that
+  // continue a reused partial file name its stored Last-Modified in If-Range.
+  // 0, or 13 after an internal fault.
   int32_t Initialize(const wchar_t* destination, const char* lastModified, const wchar_t* objectPath);
 
-  // A ranged GET of this job's file on fresh handles (SendRangeRequest).
+  // A ranged GET of this job's file on fresh handles, with If-Range naming
+  // the version of the bytes stored (SendRangeRequest).
   int32_t SendRangeRequest(RequestHandles& handles, const std::wstring& range, bool keepAlive);
   // Decides whether the answer to a range request starting at `first` may be
   // stored: a 206 that continues the stored bytes gives 0; a 200 (the whole
-  // body) gives 0 after the partial file was restarted from byte 0 when
-  // `first` was not 0 (then BytesReceived() is 0); a 206 that does not
-  // continue them gives 206 (logged); any other status is returned as it is
-  // (the caller logs it). An error page is thus never written into the
-  // partial file.
+  // body, of a new version when the file changed) gives 0 after the partial
+  // file was restarted from byte 0 when `first` was not 0 (then
+  // BytesReceived() is 0), and its validator names the version from then on;
+  // a 206 that does not continue them gives 206 (logged); any other status is
+  // returned as it is (the caller logs it). An error page is thus never
+  // written into the partial file.
   int32_t AcceptRangedAnswer(RequestHandles& handles, uint32_t first, const char* routine);
   // One pass of the body loop after WinHttpQueryDataAvailable reported
   // `available` (> 0) bytes: makes room in the staging buffer (a periodic save
@@ -130,6 +134,7 @@ class DownloadResumeHandler {
   std::wstring objectPathW_;
   std::string objectPath_;
   std::string accessLogStart_;
+  std::wstring rangeValidator_;  // If-Range of the ranges: the version of the bytes stored
   uint32_t bytesSaved_ = 0;  // written to the partial file by this attempt
   bool postDone_ = false;
   bool contentLengthKnown_ = false;

@@ -226,18 +226,21 @@ void StoredDownload::NewUniqueId() {
   }
   startOffset_ = 0;
   storedSize_ = 0;
+  storedLastModified_.clear();
 }
 
 void StoredDownload::DiscardPartialFile() {
   LogInfo("Performing PreDownloadCleaningOfPartialFile\n");
   startOffset_ = 0;
   storedSize_ = 0;
+  storedLastModified_.clear();
   DeleteFileAt(partialFilePath_);
 }
 
 void StoredDownload::Restart() {
   startOffset_ = 0;
   storedSize_ = 0;
+  storedLastModified_.clear();
   EmptyPartialFile(partialFilePath_);
 }
 
@@ -334,6 +337,7 @@ int32_t StoredDownload::GetFileDataFromRegistry() {
     }
   }
   if (reuse) {
+    storedLastModified_ = stored;
     lastRetryTime_ = lastRetry;
     DWORD retries = 0;
     if (sub.QueryDWORDValue("RetryCount", retries) == ERROR_SUCCESS) retryCount_ = static_cast<int32_t>(retries);

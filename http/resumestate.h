@@ -67,6 +67,9 @@ class StoredDownload {
 
   void SetLastModified(const std::string& text) { lastModified_ = text; }
   const std::string& LastModified() const { return lastModified_; }  // the server's text
+  // The "LastModifiedTime" the reused partial file was stored under (equal,
+  // ignoring case, to the server's text); "" when nothing was reused.
+  const std::string& StoredLastModified() const { return storedLastModified_; }
   uint32_t StartOffset() const { return startOffset_; }
   uint32_t StoredSize() const { return storedSize_; }  // bytes in the partial file at the start
   uint32_t SaveLimit() const { return saveLimit_; }
@@ -88,6 +91,7 @@ class StoredDownload {
 
   std::wstring objectPath_;
   std::string lastModified_;
+  std::string storedLastModified_;
   uint32_t contentLength_ = 0;
   std::string uniqueId_;
   std::wstring partialFilePath_;

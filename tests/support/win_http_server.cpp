@@ -130,11 +130,24 @@ std::string Hex(uint64_t v) {
   return out;
 }
 
-bool HeaderGiven(const Response& r, const char* name) {
+// The value of a header line the script gives (any case), or nullopt.
+std::optional<std::string> HeaderOf(const Response& r, const char* name) {
   const std::string want = Lower(name);
   for (const auto& h : r.headers)
-    if (Lower(h.first) == want) return true;
-  return false;
+    if (Lower(h.first) == want) return h.second;
+  return std::nullopt;
+}
+
+bool HeaderGiven(const Response& r, const char* name) { return HeaderOf(r, name).has_value(); }
+
+// Whether an If-Range value names the version the answer carries (RFC 7233
+// 3.2): an entity tag by strong comparison with the ETag, a date by equality
+// with the Last-Modified text.
+bool IfRangeMatches(const std::string& value, const Response& r) {
+  if (value.rfind("W/", 0) == 0) return false;
+  const bool entityTag = !value.empty() && value.front() == '"';
+  const std::optional<std::string> current = HeaderOf(r, entityTag ? "ETag" : "Last-Modified");
+  return current && *current == value && current->rfind("W/", 0) != 0;
 }
 
 }  // namespace
@@ -458,7 +471,8 @@ bool ScriptedServer::State::Answer(SOCKET s, RecordedRequest& req, bool clientWa
   std::string reason = r.reason;
   std::vector<std::pair<std::string, std::string>> headers;
   uint64_t first = 0, last = entity.empty() ? 0 : entity.size() - 1;
-  if (r.honourRange && status == 200) {
+  const std::optional<std::string> ifRange = req.Header("if-range");
+  if (r.honourRange && status == 200 && (!ifRange || IfRangeMatches(*ifRange, r))) {
     if (auto range = req.Header("range")) {
       switch (ResolveRange(*range, entity.size(), first, last)) {
         case RangeResult::kSatisfiable:

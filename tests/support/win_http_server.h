@@ -80,7 +80,11 @@ struct Response {
   // Range handling. honourRange = true answers "Range: bytes=a-b", "bytes=a-"
   // and "bytes=-n" with 206 and Content-Range (an end past the last byte is
   // cut to the last byte; a start past the end gives 416). Only when status
-  // is 200. false ignores the Range header and answers with the whole body.
+  // is 200. As a real server does, an If-Range that does not name this
+  // answer's version makes the server ignore Range and send the whole body:
+  // an entity tag must equal the "ETag" header (a weak one never matches), a
+  // date must equal the "Last-Modified" header. false ignores the Range
+  // header and answers with the whole body.
   bool honourRange = false;
   // Adds "Accept-Ranges: bytes" to the answer.
   bool acceptRanges = false;

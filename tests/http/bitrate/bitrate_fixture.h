@@ -1,8 +1,9 @@
 // Common ground of the bandwidth-limited transfer tests: the download test
 // ground (scripted server, scratch folders, agent keys, captured log) plus the
-// resumable download's registry key, the WinHTTP recorder (so that pauses are
-// recorded instead of waited for), calls of the two block downloaders, what
-// the server saw, and receive time-outs injected after a number of body bytes.
+// resumable download's registry key and the state an earlier attempt left
+// there, the WinHTTP recorder (so that pauses are recorded instead of waited
+// for), calls of the two block downloaders, what the server saw, and receive
+// time-outs injected after a number of body bytes.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -77,6 +78,22 @@ class BitrateFixture : public DownloadFixture {
     const std::wstring wdest = twtest::Widen(dest);
     return ResumeGetRequestByBitrate(false, "http", ScriptedServer::Host().c_str(), server_.Port(), nullptr, nullptr,
                                      nullptr, nullptr, path, wdest.c_str(), nullptr, DOWNLOAD_FILE, true);
+  }
+
+  // The state an earlier attempt of a resumable download left: `stored` in
+  // the partial file of id `id`, recorded under "FileMetaData" with the
+  // Last-Modified it was received under. The partial file's path.
+  std::string SeedStoredDownload(const std::string& objectPath, const std::string& id, const std::string& stored,
+                                 const std::string& lastModified) {
+    EXPECT_TRUE(reg_.SetString(RegView::k32, kFileMetaData, objectPath, id));
+    const std::string sub = kFileMetaData + "\\" + id;
+    EXPECT_TRUE(reg_.SetString(RegView::k32, sub, "LastModifiedTime", lastModified));
+    EXPECT_TRUE(reg_.SetDword(RegView::k32, sub, "PartialFileSize", static_cast<DWORD>(stored.size())));
+    const std::string folder = install_ + "DownloadRepository";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string path = folder + "\\" + id;
+    EXPECT_TRUE(twtest::WriteFile(path, stored));
+    return path;
   }
 
   // Range headers of the requests so far that had one, in order.

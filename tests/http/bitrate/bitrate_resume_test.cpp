@@ -40,15 +40,7 @@ class ResumeByBitrateTest : public twtest::BitrateFixture {
   // The state an earlier attempt left: `stored` bytes in the partial file of id
   // `id`, recorded under "FileMetaData".
   std::string SeedPartialFile(const std::string& objectPath, const std::string& id, size_t stored) {
-    EXPECT_TRUE(reg_.SetString(RegView::k32, kFileMetaData, objectPath, id));
-    const std::string sub = kFileMetaData + "\\" + id;
-    EXPECT_TRUE(reg_.SetString(RegView::k32, sub, "LastModifiedTime", kLastModified));
-    EXPECT_TRUE(reg_.SetDword(RegView::k32, sub, "PartialFileSize", static_cast<DWORD>(stored)));
-    const std::string folder = install_ + "DownloadRepository";
-    ::CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string path = folder + "\\" + id;
-    EXPECT_TRUE(twtest::WriteFile(path, body_.substr(0, stored)));
-    return path;
+    return SeedStoredDownload(objectPath, id, body_.substr(0, stored), kLastModified);
   }
 
   std::string body_;
