@@ -37,6 +37,49 @@ DWORD SaveCurrentDirectory(std::string& out) {
   }
 }
 
+// The null device, opened so that a child can inherit it; an empty handle
+// when it cannot be opened.
+KernelHandle OpenInheritableNullDevice() {
+  SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+  return KernelHandle(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
+                                  OPEN_EXISTING, 0, nullptr));
+}
+
+// Starts the command line with the null device as its standard input, output
+// and error, and that handle as the only one it inherits: nothing reads what
+// the archive tool and the installers print, and a child that asks for input
+// (7za's password prompt for an encrypted entry) reads the end of it and
+// fails at once instead of waiting out the time limit on a console nobody
+// sees. Without the null device the child starts as before, inheriting nothing.
+BOOL StartProcess(char* commandLine, STARTUPINFOA startup, PROCESS_INFORMATION* process) {
+  const DWORD flags = CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE;
+  KernelHandle null = OpenInheritableNullDevice();
+  if (!null) return CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, process);
+  STARTUPINFOEXA extended{};
+  extended.StartupInfo = startup;
+  extended.StartupInfo.cb = sizeof extended;
+  extended.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+  extended.StartupInfo.hStdInput = extended.StartupInfo.hStdOutput = extended.StartupInfo.hStdError = null.Get();
+  HANDLE inherited = null.Get();
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> list(size);
+  auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+  const bool limited = size != 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &size);
+  const bool listed = limited && UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited,
+                                                           sizeof inherited, nullptr, nullptr);
+  // Without a handle list (older systems) every inheritable handle goes to the
+  // child; this program opens no other one.
+  extended.lpAttributeList = listed ? attributes : nullptr;
+  const BOOL created = CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE,
+                                      flags | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr,
+                                      &extended.StartupInfo, process);
+  const DWORD error = GetLastError();
+  if (limited) DeleteProcThreadAttributeList(attributes);
+  SetLastError(error);
+  return created;
+}
+
 // Milliseconds to wait for a limit in minutes; never INFINITE.
 DWORD WaitMilliseconds(int32_t minutes) {
   const uint64_t ms = static_cast<uint64_t>(minutes) * g_minuteLength.load();
@@ -100,8 +143,7 @@ int32_t execute(const char* workingFolder, const char* commandLine, std::string&
     if (lookup == ProgramLookup::kNative) native.emplace();
     // The working folder is the current directory by now; naming it again
     // would resolve a relative folder a second time, inside itself.
-    created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE,
-                             CREATE_NO_WINDOW | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &process);
+    created = StartProcess(command.data(), startup, &process);
   }
 
   int32_t result = 0;

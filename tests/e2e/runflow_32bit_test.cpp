@@ -1,4 +1,4 @@
-// The run flow on 32-bit Windows, which this 64-bit build can only simulate:
+// The run flow on 32-bit Windows, which both builds can only simulate here:
 // the whole program runs in this process with the "64-bit Windows?" answer
 // forced to no, on the same prepared managed computer as the program runs.
 // In ordinary mode the detection key is created and nothing is staged; in

@@ -191,4 +191,19 @@ TEST_F(ExecuteTest, LongCommandLineAndBadArguments) {
   EXPECT_EQ(execute(nullptr, Child("exit 0").c_str(), remark_, -1, 0), ERROR_INVALID_DATA);
 }
 
+// A child that asks for input gets the end of the null device and fails at
+// once, instead of waiting out its time limit on a console nobody sees: 7za's
+// password prompt for an encrypted entry. The limit of 1 minute bounds the
+// test should the child wait after all (it would then end with 258).
+TEST_F(ExecuteTest, ChildAskingForInputFailsAtOnce) {
+  const std::string tool = "\"" + ExeFolder() + "\\e2e-data\\7za.exe\"";
+  const std::string archive = folder_ + "\\encrypted.zip";
+  ASSERT_TRUE(twtest::WriteFile(folder_ + "\\secret.txt", "secret"));
+  ASSERT_EQ(execute(folder_.c_str(), (tool + " a -tzip -pSECRET encrypted.zip secret.txt").c_str(), remark_, 1, 0), 0);
+  ASSERT_TRUE(DeleteFileA((folder_ + "\\secret.txt").c_str()));
+
+  const int32_t result = execute(folder_.c_str(), (tool + " x -y \"" + archive + "\"").c_str(), remark_, 1, 0);
+  EXPECT_EQ(result, 255) << "7za stops at the end of its input (its code 255), not at the time limit (258)";
+}
+
 }  // namespace
