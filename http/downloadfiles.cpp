@@ -23,13 +23,6 @@ struct StreamTraits {
 
 }  // namespace
 
-std::wstring FileApiPath(const std::wstring& path) {
-  if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
-  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return path;
-}
-
 KernelHandle OpenFileAt(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
   return KernelHandle(
       ::CreateFileW(FileApiPath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));

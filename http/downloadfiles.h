@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "agent/util/fileutil.h"
 #include "agent/util/scopedhandle.h"
 
-// The form of a path that file calls accept at any length: absolute paths that
-// reach MAX_PATH get the extended-length prefix; others stay as they are.
-std::wstring FileApiPath(const std::wstring& path);
 
 // CreateFileW of `path` with normal attributes (invalid on failure, the
 // thread's last error set).

@@ -210,9 +210,42 @@ int32_t TWCopyFile(const char* destination, const char* source) {
   return result;
 }
 
-// The shell refuses folders of MAX_PATH characters or more (some versions cut
-// them short instead and report success): such a path is refused up front with
-// the shell's own code.
+std::wstring FileApiPath(const std::wstring& path) {
+  if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
+}
+
+namespace {
+
+// Makes a folder and its missing parents one at a time, each through its
+// long-path form: the shell refuses folders of MAX_PATH characters or more
+// (some versions cut them short instead and report success). The root (a
+// drive's, or a share's "\\\\server\\share") is taken as there. 0 when the
+// folder exists at the end, else the error of the folder that could not be made.
+int32_t CreateLongFolder(std::wstring folder) {
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  size_t next = 0;
+  if (folder.rfind(L"\\\\", 0) == 0) {
+    next = folder.find(L'\\', 2);
+    next = next == std::wstring::npos ? folder.size() : folder.find(L'\\', next + 1);
+  } else if (folder.size() > 2 && folder[1] == L':') {
+    next = 2;
+  }
+  while (next != std::wstring::npos && next < folder.size()) {
+    next = folder.find(L'\\', next + 1);
+    const std::wstring part = folder.substr(0, next);
+    if (!CreateDirectoryW(FileApiPath(part).c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ALREADY_EXISTS) return static_cast<int32_t>(error);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t CreateFolder(const char* path) {
   LogDebug("CreateFolder : CreateFolder function called with %s\n", path);
   if (!path || !*path) {
@@ -230,8 +263,11 @@ int32_t CreateFolder(const char* path) {
   } else {
     const std::string& target = folder.empty() ? whole : folder;
     LogInfo("CreateFolder : The Directory to create is %s \n", target.c_str());
-    code = target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
-                                     : SHCreateDirectoryExA(nullptr, target.c_str(), nullptr);
+    std::wstring wide;
+    if (target.size() < MAX_PATH)
+      code = SHCreateDirectoryExA(nullptr, target.c_str(), nullptr);
+    else
+      code = SystemCodePageToWide(target.c_str(), wide) ? CreateLongFolder(wide) : ERROR_INVALID_DATA;
     if (code == ERROR_ALREADY_EXISTS) code = 0;
   }
   LogDebug("CreateFolder function returns Error code %d \n", static_cast<int>(code));
@@ -259,7 +295,7 @@ int32_t CreateFolder(const wchar_t* path) {
       std::string targetUtf8;
       ChangeWideToUtf8Str(target.c_str(), targetUtf8);
       LogInfo("CreateFolder : The Directory to create is %s \n", targetUtf8.c_str());
-      code = target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
+      code = target.size() >= MAX_PATH ? CreateLongFolder(target)
                                        : SHCreateDirectoryExW(nullptr, target.c_str(), nullptr);
     }
   }

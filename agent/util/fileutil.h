@@ -5,6 +5,13 @@
 // Windows error codes, 13 for a missing path.
 #pragma once
 #include <cstdint>
+#include <string>
+
+// The form of a path that the wide file calls accept at any length: absolute
+// paths that reach MAX_PATH (less the room of a file name in a folder) get the
+// extended-length prefix; others stay as they are. The one long-path rule of
+// every file call of the program.
+std::wstring FileApiPath(const std::wstring& path);
 
 // Empties the folder and deletes it. The code of the last step; callers ignore it.
 int32_t TWDeleteFolder(const char* folder);
@@ -30,8 +37,9 @@ int32_t TWCopyFolder(const char* source, const char* destination, int32_t* first
 int32_t TWCopyFile(const char* destination, const char* source);
 // Creates (with all missing parents) the folder that is to hold the file the
 // path names: the part up to the last backslash, or the whole path when that
-// part is empty. A drive root counts as existing. 0 when the folder exists;
-// 206 (name too long) for a folder of MAX_PATH characters or more.
+// part is empty. A drive root counts as existing. 0 when the folder exists.
+// A folder of MAX_PATH characters or more, which the shell cannot take, is
+// made one folder at a time through its long-path form.
 int32_t CreateFolder(const char* path);
 // UTF-16 form; also 13 when the path is missing, empty or not convertible.
 int32_t CreateFolder(const wchar_t* path);

@@ -12,7 +12,7 @@
 #include "http/resume.h"
 #include "http/upload.h"
 #include "tests/http/bitrate/bitrate_fixture.h"
-#include "tests/http/download/max_path_limit.h"
+#include "tests/support/max_path_limit.h"
 
 using twtest::RecordedRequest;
 using twtest::Response;

@@ -16,7 +16,7 @@
 #include "http/winhttp_api.h"
 #include "tests/http/core/seam.h"
 #include "tests/http/download/download_fixture.h"
-#include "tests/http/download/max_path_limit.h"
+#include "tests/support/max_path_limit.h"
 
 using twtest::RegView;
 using twtest::Response;
@@ -495,6 +495,17 @@ TEST_F(DownloadTest, DestinationBeyondMaxPathIsHandled) {
   }
   EXPECT_TRUE(ReadLongFile(dest) == body);
   EXPECT_EQ(FilesIn(folder).size(), 1u);  // the file itself, no temporary or scratch file
+
+  // Into folders that do not exist yet: they are made on the way.
+  const std::wstring deeper = folder + L"\\new\\newer\\file.bin";
+  {
+    twtest::MaxPathLimit limit;
+    EXPECT_EQ(InternetGetRequestEx(false, "http", twtest::ScriptedServer::Host().c_str(), server_.Port(), nullptr,
+                                   nullptr, nullptr, nullptr, L"/long.bin", deeper.c_str(), nullptr, DOWNLOAD_FILE, true,
+                                   true),
+              0);
+  }
+  EXPECT_TRUE(ReadLongFile(deeper) == body);
 }
 
 // The in-place decompression on its own: a stream whose output is many times

@@ -1,7 +1,7 @@
 // Windows without long-path support refuses a path of MAX_PATH characters or
 // more unless it carries the extended-length prefix "\\?\"; Wine accepts any
 // length. While a MaxPathLimit lives, the file calls this program imports from
-// kernel32 (CreateFileW, MoveFileExW, CopyFileW, DeleteFileW) refuse such a
+// kernel32 (CreateFileW, MoveFileExW, CopyFileW, DeleteFileW, CreateDirectoryW) refuse such a
 // path with ERROR_PATH_NOT_FOUND, as Windows does, so that a test sees every
 // call that misses the long-path form.
 #pragma once
@@ -21,6 +21,8 @@ class MaxPathLimit {
     realCopyFile = reinterpret_cast<CopyFileFn>(Patch("CopyFileW", reinterpret_cast<void*>(&LimitedCopyFile)));
     realDeleteFile =
         reinterpret_cast<DeleteFileFn>(Patch("DeleteFileW", reinterpret_cast<void*>(&LimitedDeleteFile)));
+    realCreateDirectory = reinterpret_cast<CreateDirectoryFn>(
+        Patch("CreateDirectoryW", reinterpret_cast<void*>(&LimitedCreateDirectory)));
   }
   ~MaxPathLimit() {
     for (const Patched& p : patched_) Write(p.slot, p.original);
@@ -28,15 +30,23 @@ class MaxPathLimit {
   MaxPathLimit(const MaxPathLimit&) = delete;
   MaxPathLimit& operator=(const MaxPathLimit&) = delete;
 
-  // True when all four calls are limited.
-  bool Installed() const { return patched_.size() == 4; }
+  // True when all five calls are limited.
+  bool Installed() const { return patched_.size() == 5; }
+  // True when this call is limited (a program imports only the calls it makes).
+  bool Limits(const char* call) const {
+    for (const Patched& p : patched_)
+      if (std::strcmp(p.name, call) == 0) return true;
+    return false;
+  }
 
  private:
   using CreateFileFn = decltype(&::CreateFileW);
   using MoveFileFn = decltype(&::MoveFileExW);
   using CopyFileFn = decltype(&::CopyFileW);
   using DeleteFileFn = decltype(&::DeleteFileW);
+  using CreateDirectoryFn = decltype(&::CreateDirectoryW);
   struct Patched {
+    const char* name;
     void** slot;
     void* original;
   };
@@ -46,6 +56,7 @@ class MaxPathLimit {
   static inline MoveFileFn realMoveFile = nullptr;
   static inline CopyFileFn realCopyFile = nullptr;
   static inline DeleteFileFn realDeleteFile = nullptr;
+  static inline CreateDirectoryFn realCreateDirectory = nullptr;
 
   static bool Refused(LPCWSTR path) {
     if (!path || std::wcslen(path) < MAX_PATH || std::wcsncmp(path, L"\\\\?\\", 4) == 0) return false;
@@ -69,6 +80,14 @@ class MaxPathLimit {
     if (Refused(path)) return FALSE;
     return realDeleteFile(path);
   }
+  static BOOL WINAPI LimitedCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    // A folder's own limit is MAX_PATH less the room of a file name in it.
+    if (path && std::wcslen(path) >= MAX_PATH - 12 && std::wcsncmp(path, L"\\\\?\\", 4) != 0) {
+      ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return FALSE;
+    }
+    return realCreateDirectory(path, security);
+  }
 
   // Points this program's import of kernel32's `name` at `replacement`; the
   // function imported before, or null when there is no such import.
@@ -90,7 +109,7 @@ class MaxPathLimit {
         void** slot = reinterpret_cast<void**>(&slots->u1.Function);
         void* original = *slot;
         Write(slot, replacement);
-        patched_.push_back({slot, original});
+        patched_.push_back({name, slot, original});
         return original;
       }
     }
