@@ -328,6 +328,8 @@ int32_t InitializeAgentDetails() {
 
 int32_t InitializeAgentParameters() {
   LogDebug("@@@@@@@ Inside InitializeAgentParameters Method @@@@@@@@ \n");
+  // Every key of the load is opened once and read through until it ends.
+  RegistryReadKeys keptKeys;
   gv_IsWow64 = IsRunningOn64BitWindows() ? 1 : 0;
 
   char temp[255] = {};

@@ -47,6 +47,29 @@ int32_t ParseDecimal(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+thread_local RegistryReadKeys* t_readKeys = nullptr;
+
+// A key opened for reading one value: the thread's kept key while a
+// RegistryReadKeys lives, else one of its own, closed when it goes.
+class ReadKey {
+ public:
+  LONG Open(HKEY root, const char* subKey, REGSAM access) {
+    if (RegistryReadKeys* keys = RegistryReadKeys::Current()) return keys->Open(root, subKey, access, &handle_);
+    const LONG rc = own_.Open(root, subKey, access);
+    handle_ = own_.Handle();
+    return rc;
+  }
+  HKEY Handle() const { return handle_; }
+  void Close() {
+    own_.Close();
+    handle_ = nullptr;
+  }
+
+ private:
+  RegistryKey own_;
+  HKEY handle_ = nullptr;
+};
+
 // The narrow readers differ only in their log lines.
 enum class Reader { kReadRegSZ, kReadRegSZ64 };
 
@@ -54,7 +77,7 @@ enum class Reader { kReadRegSZ, kReadRegSZ64 };
 int32_t ReadNarrowValue(HKEY root, const char* subKey, const char* valueName, REGSAM access, Reader reader,
                         std::optional<std::string>& out) {
   out.reset();
-  RegistryKey key;
+  ReadKey key;
   LONG rc = key.Open(root, subKey, access);
   if (rc != ERROR_SUCCESS) {
     if (reader == Reader::kReadRegSZ)
@@ -274,7 +297,7 @@ int32_t deleteValueW(HKEY root, const wchar_t* subKey, const wchar_t* valueName)
 }
 
 int32_t ReadDwordRegistryData(HKEY root, const char* subKey, const char* valueName, DWORD& out) {
-  RegistryKey key;
+  ReadKey key;
   LONG rc = key.Open(root, subKey, KEY_QUERY_VALUE);
   if (rc == ERROR_FILE_NOT_FOUND) {
     LogDebug("ReadDwordRegistryData:  value  %s Not found: %d \n", valueName, static_cast<int>(rc));
@@ -319,7 +342,7 @@ int32_t ReadRegSZEx(HKEY root, const char* subKey, const char* valueName, std::o
   if (valueName && !ChangeToWideStr(valueName, name)) return 13;
   const wchar_t* wideName = valueName ? name.c_str() : nullptr;
 
-  RegistryKey key;
+  ReadKey key;
   LONG rc = key.Open(root, subKey, KEY_QUERY_VALUE);
   if (rc != ERROR_SUCCESS) {
     LogError("ReadRegSZEx: Error while opening registry key : %ls \n", wideName);
@@ -357,3 +380,29 @@ int32_t ReadAgentInstallDir(std::optional<std::string>& out) {
 }
 
 int32_t LoadAgentInstallDir() { return ReadAgentInstallDir(gv_agentInstallDir); }
+
+RegistryReadKeys::RegistryReadKeys() : outermost_(t_readKeys == nullptr) {
+  if (outermost_) t_readKeys = this;
+}
+
+RegistryReadKeys::~RegistryReadKeys() {
+  if (outermost_) t_readKeys = nullptr;
+}
+
+RegistryReadKeys* RegistryReadKeys::Current() { return t_readKeys; }
+
+LONG RegistryReadKeys::Open(HKEY root, const char* subKey, REGSAM access, HKEY* key) {
+  const std::string path = subKey ? subKey : "";
+  for (const Kept& k : kept_) {
+    if (k.root == root && k.access == access && k.subKey == path) {
+      *key = k.key.Handle();
+      return ERROR_SUCCESS;
+    }
+  }
+  RegistryKey opened;
+  const LONG rc = opened.Open(root, subKey, access);
+  if (rc != ERROR_SUCCESS) return rc;
+  *key = opened.Handle();
+  kept_.push_back({root, path, access, std::move(opened)});
+  return ERROR_SUCCESS;
+}

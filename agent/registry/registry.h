@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/config/registrypaths.h"
 
@@ -88,4 +89,36 @@ class RegistryKey {
 
   HKEY key_ = nullptr;
   REGSAM view_ = 0;
+};
+
+// While one lives, the reading functions of its thread (ReadRegSZ,
+// ReadRegSZ64, ReadRegSZEx, ReadDwordRegistryData) open each key once and read
+// every later value of that key through the open key: each open and close is
+// a round trip to the registry's keeper, and the configuration loader reads
+// some sixty values of a handful of keys. The keys close when it goes. Keys
+// that cannot be opened are tried again at the next read; writes, creations
+// and deletions open their keys as they always do. Scopes nest: an inner one
+// adds nothing.
+class RegistryReadKeys {
+ public:
+  RegistryReadKeys();
+  ~RegistryReadKeys();
+  RegistryReadKeys(const RegistryReadKeys&) = delete;
+  RegistryReadKeys& operator=(const RegistryReadKeys&) = delete;
+
+  // The thread's scope, or null.
+  static RegistryReadKeys* Current();
+  // The kept key of subKey of root opened with access, opened now when it is
+  // not kept yet; the open's error otherwise (nothing is kept then).
+  LONG Open(HKEY root, const char* subKey, REGSAM access, HKEY* key);
+
+ private:
+  struct Kept {
+    HKEY root;
+    std::string subKey;
+    REGSAM access;
+    RegistryKey key;
+  };
+  std::vector<Kept> kept_;
+  bool outermost_;
 };

@@ -332,6 +332,32 @@ TEST_F(RegistryTest, WritesAndDeletionsStayInTheAgentView) {
   EXPECT_FALSE(reg_.KeyExists(RegView::k32, key_));
 }
 
+// Reads through kept keys give what reads without them give: each view's
+// values, writes made meanwhile, and a key that appears after a failed read.
+TEST_F(RegistryTest, KeptKeysReadWhatFreshOpensRead) {
+  ASSERT_TRUE(reg_.SetString(RegView::k32, key_, "Where", "thirty-two"));
+  ASSERT_TRUE(reg_.SetString(RegView::k64, key_, "Where", "sixty-four"));
+  const std::string later = key_ + "\\later";
+  reg_.Track(RegView::k32, later);
+  std::optional<std::string> out;
+  RegistryReadKeys kept;
+  RegistryReadKeys inner;  // nested: the outer scope keeps the keys
+  ASSERT_EQ(RegistryReadKeys::Current(), &kept);
+  EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, key_.c_str(), "Where", out), 0);
+  EXPECT_EQ(out, "thirty-two");
+  gv_IsWow64 = 1;
+  EXPECT_EQ(ReadRegSZ64(HKEY_LOCAL_MACHINE, key_.c_str(), "Where", out), 0);
+  EXPECT_EQ(out, "sixty-four");
+  ASSERT_EQ(writeValue(HKEY_LOCAL_MACHINE, key_.c_str(), "Where", "changed", REG_SZ), 0);
+  EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, key_.c_str(), "Where", out), 0);
+  EXPECT_EQ(out, "changed");
+  EXPECT_EQ(ReadRegSZ(HKEY_LOCAL_MACHINE, later.c_str(), "Value", out), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(writeValue(HKEY_LOCAL_MACHINE, later.c_str(), "Value", "7", REG_DWORD), 0);
+  DWORD value = 0;
+  EXPECT_EQ(ReadDwordRegistryData(HKEY_LOCAL_MACHINE, later.c_str(), "Value", value), 0);
+  EXPECT_EQ(value, 7u);
+}
+
 // ---- deleteValue, deleteValueW ----
 
 TEST_F(RegistryTest, DeleteValueLogs) {
