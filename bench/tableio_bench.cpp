@@ -6,11 +6,16 @@
 //         with SQLExecDirect in autocommit;
 //   load: LoadTable of 10^5 such rows into the store, against a loop that
 //         fetches every row and reads every cell as text with SQLGetData,
-//         keeping each.
+//         keeping each;
+//   deletions: SaveTable of 2 * 10^5 stored rows of which every other one is
+//         marked deleted, so that 10^5 saved deletions are removed from the
+//         store's table each behind a kept row, against the same DELETE texts
+//         sent one by one with SQLExecDirect in autocommit.
 // Times are the thread's CPU time (the driver and SQLite run on it). Each
-// benchmark runs 7 times, the runs shuffled among each other; after the usual
-// table the medians and the ratios reference / ours are printed (targets:
-// save >= 0.8, load >= 0.5).
+// benchmark runs 7 times (the deletions 3 times), the runs shuffled among
+// each other; after the usual table the medians and the ratios reference /
+// ours are printed (targets: save >= 0.8, load >= 0.5; the deletions show
+// what the removals add to the statements).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sql.h>
@@ -38,6 +43,8 @@ using bench::CpuSeconds;
 
 constexpr int kSaveRows = 10000;
 constexpr int kLoadRows = 100000;
+// Rows of "s" in the deletion runs: every other one is deleted.
+constexpr int kDeletionRows = 2 * kLoadRows;
 
 // "t" is the reference table of bench_support.h (filled by SqliteFill) and
 // the table loaded; "s" takes the saves.
@@ -86,6 +93,7 @@ struct BareConnection {
 
 BareConnection* g_bare = nullptr;
 std::vector<char*> g_insertTexts;  // the INSERT of each row that the saves write
+std::vector<char*> g_deleteTexts;  // the DELETE of each row that the deletion runs remove
 
 // A new row of "s": i, i mod 1000, name-(i mod 100).
 RowObject* SaveRow(int32_t i) {
@@ -110,6 +118,44 @@ void PrepareSave() {
   UnLoadTable("s");
   Check(CreateTable("s"), "CreateTable s");
   for (int32_t i = 0; i < kSaveRows; ++i) Check(AddNewRow("s", SaveRow(i)), "AddNewRow");
+}
+
+// Untimed before each deletion run: "s" in the database holds kDeletionRows
+// rows (the reference rows of "t" twice, the second time with keys above
+// theirs), the store's table holds them as stored rows, and every other one
+// of those is marked deleted.
+void PrepareDeletions() {
+  Check(g_bare->Execute("delete from s") &&
+            g_bare->Execute("insert into s select id, k, name from t union all select id + 100000, k, name from t"),
+        "filling s");
+  UnLoadTable("s");
+  Check(LoadTable("s"), "LoadTable s");
+  Check(GetTableDataByName("s")->rowCount == kDeletionRows, "the rows of s");
+  int i = 0;
+  for (RowObject* row = GetTableDataByName("s")->firstRow; row; row = row->next, ++i)
+    if (i % 2 == 1) Check(DeleteRowObject("s", row), "DeleteRowObject");
+}
+
+void BM_SaveDeletions(benchmark::State& state) {
+  for (auto _ : state) {
+    PrepareDeletions();
+    const double start = CpuSeconds();
+    Check(SaveTable("s"), "SaveTable");
+    state.SetIterationTime(CpuSeconds() - start);
+    Check(GetTableDataByName("s")->rowCount == kDeletionRows / 2, "the rows left in s");
+    malloc_trim(0);
+  }
+}
+
+void BM_BareDeletes(benchmark::State& state) {
+  for (auto _ : state) {
+    Check(g_bare->Execute("delete from s") &&
+              g_bare->Execute("insert into s select id, k, name from t union all select id + 100000, k, name from t"),
+          "filling s");
+    const double start = CpuSeconds();
+    for (char* text : g_deleteTexts) Check(g_bare->Execute(text), "SQLExecDirect delete");
+    state.SetIterationTime(CpuSeconds() - start);
+  }
 }
 
 void BM_SaveTable(benchmark::State& state) {
@@ -164,9 +210,9 @@ void BM_BareFetch(benchmark::State& state) {
   }
 }
 
-void Register(const char* name, void (*function)(benchmark::State&)) {
+void Register(const char* name, void (*function)(benchmark::State&), int repetitions = 7) {
   benchmark::RegisterBenchmark(name, function)
-      ->Repetitions(7)
+      ->Repetitions(repetitions)
       ->Iterations(1)
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond);
@@ -207,10 +253,16 @@ int main(int argc, char** argv) {
   for (const RowObject* row = GetTableDataByName("s")->firstRow; row; row = row->next)
     g_insertTexts.push_back(GenerateInsertQuery("s", row));
 
+  PrepareDeletions();
+  for (const RowObject* row = GetTableDataByName("s")->firstRow; row; row = row->next)
+    if (row->state & ROW_DELETED) g_deleteTexts.push_back(GenerateDeleteQuery("s", row));
+
   Register("BM_SaveTable", BM_SaveTable);
   Register("BM_BareInserts", BM_BareInserts);
   Register("BM_LoadTable", BM_LoadTable);
   Register("BM_BareFetch", BM_BareFetch);
+  Register("BM_SaveDeletions", BM_SaveDeletions, 3);
+  Register("BM_BareDeletes", BM_BareDeletes, 3);
   bench::MedianReporter<std::string> reporter(bench::SecondsByName);
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
@@ -223,10 +275,16 @@ int main(int argc, char** argv) {
          save * 1e3, inserts * 1e3, save > 0 ? inserts / save : 0.0);
   printf("load 10^5 rows:     LoadTable %8.2f ms  bare SQLGetData    %8.2f ms  bare/LoadTable %.3f (target >= 0.5)\n",
          load * 1e3, fetch * 1e3, load > 0 ? fetch / load : 0.0);
+  const double deletions = reporter.Median("BM_SaveDeletions");
+  const double deletes = reporter.Median("BM_BareDeletes");
+  printf("save 10^5 deletions of 2*10^5 rows: SaveTable %8.2f ms  bare SQLExecDirect %8.2f ms  bare/SaveTable %.3f\n",
+         deletions * 1e3, deletes * 1e3, deletions > 0 ? deletes / deletions : 0.0);
+  printf("(medians of 3 runs for the deletions)\n");
   double average[3];
   if (getloadavg(average, 3) == 3) printf("load average: %.2f %.2f %.2f\n", average[0], average[1], average[2]);
 
   for (char* insert : g_insertTexts) free(insert);
+  for (char* text : g_deleteTexts) free(text);
   delete g_bare;
   DeInitCQuill();
   twtest::RemoveTree(root);
