@@ -12,6 +12,12 @@
 #include "agent/registry/registry.h"
 #include "agent/util/errortext.h"
 
+namespace {
+// Whether the agent log made the object lock's mutex (and closes it): one made
+// before, by the support library's start, is not the log's to close.
+bool g_ownsMutex = false;
+}  // namespace
+
 LoggerConfig::LoggerConfig() : fileName("computer.log") {
   if (!gv_agentInstallDir) LoadAgentInstallDir();
   logFolder = gv_agentInstallDir.value_or("") + "logs";
@@ -50,7 +56,9 @@ int32_t StartLogger(LoggerConfig* config) {
 }
 
 int32_t InitAgentLogger(const char* fileName, const char* folder, int32_t mode) {
-  if (!InitMutex()) return 13;
+  bool created = false;
+  if (!InitMutex(&created)) return 13;
+  g_ownsMutex = g_ownsMutex || created;
   if (!InitLogSettings()) return 13;
   DWORD level = 2;
   if (ReadDwordRegistryData(HKEY_LOCAL_MACHINE, kAgentKeyPath, "TWAgentLogLevel", level) != 0) level = 2;
@@ -68,6 +76,7 @@ int32_t CloseAgentLog() {
   }
   CloseLogFile();
   FreeLogSettings();
-  CloseMutex();
+  if (g_ownsMutex) CloseMutex();
+  g_ownsMutex = false;
   return 0;
 }

@@ -17,11 +17,18 @@ std::vector<const void*> g_locked;  // guarded by g_mutex
 std::atomic<int> g_sleepCounter{0};
 }  // namespace
 
-bool InitMutex() {
+bool InitMutex(bool* created) {
+  if (created) *created = false;
+  if (g_mutex.load()) return true;
   twplat::Mutex* m = twplat::CreateMutexObject();
   if (!m) return false;
-  twplat::Mutex* old = g_mutex.exchange(m);
-  twplat::CloseMutexObject(old);
+  // Another thread may have made one meanwhile: the first one stays.
+  twplat::Mutex* none = nullptr;
+  if (!g_mutex.compare_exchange_strong(none, m)) {
+    twplat::CloseMutexObject(m);
+    return true;
+  }
+  if (created) *created = true;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "agent/log/logger.h"
+#include "agent/log/objectlock.h"
 #include "tabledata/db/db.h"
 #include "tabledata/db/seqgen.h"
 #include "tabledata/db/tableio.h"
@@ -13,8 +14,10 @@
 namespace {
 
 // Whether InitCQuill opened the log (and DeInitCQuill is to close it): a log
-// that was open before belongs to whoever opened it.
+// that was open before belongs to whoever opened it. The same for the object
+// lock's mutex.
 bool g_ownsLog = false;
+bool g_ownsMutex = false;
 
 // The dialect number of a database type (0 MYSQL, 1 PGSQL, 2 FIREBIRD, 3 SQLITE), -1 for another.
 int32_t DialectIndex(const char* databaseType) {
@@ -45,6 +48,11 @@ bool CreateDictionaryTables() {
 }  // namespace
 
 bool InitCQuill(const char* root) {
+  // The vectors, the criteria parser, the sequences and the connections lock
+  // with the object lock, which is a no-op until its mutex exists.
+  bool createdMutex = false;
+  InitMutex(&createdMutex);
+  g_ownsMutex = g_ownsMutex || createdMutex;
   LogTrace("@@ Inside InitCQuill @@\n");
   SetCQuillRoot(root);
   if (!root) LogDebug("Default Path Used");
@@ -124,4 +132,6 @@ void DeInitCQuill() {
     FreeLogSettings();
     g_ownsLog = false;
   }
+  if (g_ownsMutex) CloseMutex();
+  g_ownsMutex = false;
 }

@@ -10,11 +10,11 @@
 // step the rest depends on fails; loading the listed tables and saving the
 // default data only log their failures. Default data is saved only when every
 // dictionary table was newly created in the database, that is on the first
-// start against a database. The process's object lock (InitMutex) is the
-// caller's to start: without it nothing is serialised between threads.
+// start against a database. The process's object lock gets its mutex here
+// unless it has one already (the agent log makes it too).
 bool InitCQuill(const char* root);
 // Releases what InitCQuill set up, in this order: the loaded tables, the
 // sequence cache, the pooled connections, the connection parameters, the
-// data-source map, the data dictionary, the providers, and the logger when
-// InitCQuill opened it.
+// data-source map, the data dictionary, the providers, the logger when
+// InitCQuill opened it, and the object lock's mutex when InitCQuill made it.
 void DeInitCQuill();

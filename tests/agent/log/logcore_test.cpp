@@ -257,3 +257,19 @@ TEST(CreateDirectoryTree, CreatesParentsAndReportsExisting) {
 #endif
   twtest::RemoveTree(root);
 }
+
+// A mutex in use is never replaced: the first InitMutex makes it, later ones
+// keep it and say that they made none; after CloseMutex a new one is made.
+TEST(ObjectLock, InitMutexKeepsTheMutexThatExists) {
+  CloseMutex();
+  struct Step {
+    bool closeFirst;
+    bool created;
+  } steps[] = {{false, true}, {false, false}, {false, false}, {true, true}, {false, false}};
+  for (const Step& step : steps) {
+    if (step.closeFirst) CloseMutex();
+    bool created = !step.created;
+    ASSERT_TRUE(InitMutex(&created));
+    EXPECT_EQ(created, step.created);
+  }
+}
