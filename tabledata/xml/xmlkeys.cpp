@@ -102,8 +102,11 @@ void FillForeignKeys(xmlDocPtr document, const xmlNode* element, std::vector<Key
 }
 
 // IDs ride in the map's value pointers.
+void* IDValue(int32_t id) { return reinterpret_cast<void*>(static_cast<intptr_t>(id)); }
+int32_t IDOf(const StringMapEntry* entry) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(entry->value)); }
+
 bool MapID(StringMap* idMap, const std::string& text, int32_t id) {
-  return PutStringMap(idMap, text.c_str(), reinterpret_cast<void*>(static_cast<intptr_t>(id)));
+  return PutStringMap(idMap, text.c_str(), IDValue(id));
 }
 
 struct ChainStep {
@@ -115,13 +118,14 @@ bool SameColumn(const ChainStep& a, const ChainStep& b) {
   return CompareStringsNoCase(a.table, b.table) == 0 && CompareStringsNoCase(a.column, b.column) == 0;
 }
 
-// The ID generated for column of table; while there is none, the one of the
-// column that its foreign key refers to, and so on. chain gets the referenced
-// columns walked; a cyclic chain (A.x -> B.y -> A.x) ends where a column repeats.
-int32_t GenerateAlongChain(const char* tableName, const char* column, std::vector<ChainStep>* chain) {
+// The ID generated for column of table (their definitions, when the
+// dictionary has them); while there is none, the one of the column that its
+// foreign key refers to, and so on. chain gets the referenced columns walked;
+// a cyclic chain (A.x -> B.y -> A.x) ends where a column repeats.
+int32_t GenerateAlongChain(const char* tableName, const char* column, const TableDefn* table,
+                           const ColumnDefn* columnDefn, std::vector<ChainStep>* chain) {
   const ChainStep start{tableName, column};
-  const TableDefn* table = GetTableDefn(tableName);
-  int32_t id = GenerateID(tableName, table ? GetColumnDefnEntry(table->name, column) : nullptr);
+  int32_t id = GenerateID(tableName, columnDefn);
   while (id == -1 && table) {
     const ForeignKeyDefn* fk = ForeignKeys(table) ? GetForeignKeyByLocalColumn(table, column) : nullptr;
     const TableDefn* next = fk && fk->referenceTable ? GetTableDefn(fk->referenceTable) : nullptr;
@@ -189,8 +193,16 @@ Resolution ResolveReference(StringMap* idMap, const std::string& reference, cons
   const std::string key = ReferenceKey(reference);
   // The text under which this row's own column is known: table:column:key.
   const std::string own = key.empty() ? std::string() : std::string(table->name) + ":" + column->name + ":" + key;
-  if (GetMappedID(idMap, reference.c_str(), id))
-    return own.empty() || MapID(idMap, own, *id) ? Resolution::kResolved : Resolution::kOutOfMemory;
+  // One lookup finds the reference or makes its entry, which gets the ID
+  // once it is known (entries keep their addresses while others are added).
+  bool added = false;
+  StringMapEntry* entry = FindOrAddStringMapEntry(idMap, reference.c_str(), &added);
+  if (!entry) return Resolution::kOutOfMemory;
+  if (!added) {
+    *id = IDOf(entry);
+    return own.empty() || own == reference || MapID(idMap, own, *id) ? Resolution::kResolved
+                                                                    : Resolution::kOutOfMemory;
+  }
 
   std::vector<ChainStep> chain;
   int32_t found = -1;
@@ -202,9 +214,16 @@ Resolution ResolveReference(StringMap* idMap, const std::string& reference, cons
     const std::string refColumn = reference.substr(first + 1, reference.find(':', first + 1) - first - 1);
     if (refTable.empty() || refColumn.empty()) {
       LogError("Unable to get Column details for AutoID generation \n");
+      RemoveStringMapKey(idMap, reference.c_str());
       return Resolution::kUnresolved;
     }
-    found = GenerateAlongChain(refTable.c_str(), refColumn.c_str(), &chain);
+    // A reference to the row's own column (the usual key text) needs no lookup.
+    const bool ownColumn = CompareStringsNoCase(refTable.c_str(), table->name) == 0 &&
+                           CompareStringsNoCase(refColumn.c_str(), column->name) == 0;
+    const TableDefn* refDefn = ownColumn ? table : GetTableDefn(refTable.c_str());
+    const ColumnDefn* refColumnDefn =
+        ownColumn ? column : refDefn ? GetColumnDefnEntry(refDefn->name, refColumn.c_str()) : nullptr;
+    found = GenerateAlongChain(refTable.c_str(), refColumn.c_str(), refDefn, refColumnDefn, &chain);
   }
   bool mapped = true;
   if (found == -1) {
@@ -220,8 +239,8 @@ Resolution ResolveReference(StringMap* idMap, const std::string& reference, cons
       mapped = mapped && MapID(idMap, text, found);
     }
   }
-  if (!own.empty()) mapped = mapped && MapID(idMap, own, found);
-  mapped = mapped && MapID(idMap, reference, found);
+  if (!own.empty() && own != reference) mapped = mapped && MapID(idMap, own, found);
+  entry->value = IDValue(found);
   *id = found;
   return mapped ? Resolution::kResolved : Resolution::kOutOfMemory;
 }
@@ -229,7 +248,7 @@ Resolution ResolveReference(StringMap* idMap, const std::string& reference, cons
 bool GetMappedID(const StringMap* idMap, const char* reference, int32_t* id) {
   const StringMapEntry* entry = FindStringMapEntry(idMap, reference);
   if (!entry) return false;
-  *id = static_cast<int32_t>(reinterpret_cast<intptr_t>(entry->value));
+  *id = IDOf(entry);
   return true;
 }
 

@@ -18,6 +18,7 @@ namespace {
 
 // No network, no messages of libxml2's own on stderr.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// The ID map's buckets at the start of a load; the map grows with its keys.
 constexpr int32_t kIDMapBuckets = 50;
 
 // libxml2 is set up before the first load and its global state released once,
@@ -74,8 +75,8 @@ Take StoreID(int32_t id, uint8_t type, Cell* cell) {
 Take ValueFromText(StringMap* idMap, const TableDefn* table, const ColumnDefn* column, const std::string& text,
                    Cell* cell) {
   if (std::count(text.begin(), text.end(), ':') < 2) return Convert(column->type, text.c_str(), cell);
-  if (ReferenceKey(text) == "0" && CompareStringsNoCase(table->name, "Workflow_Statements") == 0 &&
-      CompareStringsNoCase(column->name, "NEXT_STATEMENT_ID") == 0) {
+  if (CompareStringsNoCase(table->name, "Workflow_Statements") == 0 &&
+      CompareStringsNoCase(column->name, "NEXT_STATEMENT_ID") == 0 && ReferenceKey(text) == "0") {
     const Take stored = StoreID(0, ORV_SQL_INT, cell);
     return stored == Take::kTaken ? Take::kGoOn : stored;
   }
@@ -227,7 +228,7 @@ bool LoadDocument(xmlDocPtr document, const char* failure) {
     return false;
   }
   StringMap idMap{};
-  bool ok = ExpandAttributeEntities(document) && InitStringMap(&idMap, kIDMapBuckets);
+  bool ok = ExpandAttributeEntities(document) && InitGrowingStringMap(&idMap, kIDMapBuckets);
   if (xmlNodePtr root = xmlDocGetRootElement(document); ok && root) ok = LoadElementsBelow(document, &idMap, root);
   FreeStringMap(&idMap);
   xmlFreeDoc(document);
@@ -289,7 +290,7 @@ bool LoadTableDataFromXmlBuffer(const char* buffer, int32_t length) {
 StringMap* LoadTableDataFromXmlNode(xmlDocPtr document, xmlNodePtr node) {
   KeepParserUntilExit();
   StringMap* idMap = static_cast<StringMap*>(calloc(1, sizeof(StringMap)));
-  if (!idMap || !ExpandAttributeEntities(document) || !InitStringMap(idMap, kIDMapBuckets) || !node ||
+  if (!idMap || !ExpandAttributeEntities(document) || !InitGrowingStringMap(idMap, kIDMapBuckets) || !node ||
       !LoadElementsBelow(document, idMap, node)) {
     LogError("Cannot construct table data from buffer node.\n");
     FreeIDMap(idMap);

@@ -1,10 +1,12 @@
 // The string map: bucket count, replacing values, removal from every place in
-// a chain, keys with bytes above 127, key listing and copying missing entries.
+// a chain, keys with bytes above 127, key listing and copying missing entries,
+// and a map that grows with its keys.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tabledata/stringmap.h"
 
@@ -127,4 +129,40 @@ TEST(StringMap, ListsKeysAndCopiesOnlyMissingEntries) {
   FreeStringMap(&empty);
   FreeStringMap(&source);
   FreeStringMap(&target);
+}
+
+// A growing map holds about two keys a bucket at most, each in the bucket its
+// formula gives, with the values and entry addresses it had; a fixed map keeps
+// its buckets whatever it holds.
+TEST(StringMap, AGrowingMapSpreadsItsKeysAndKeepsItsEntries) {
+  constexpr int kKeys = 5000;
+  std::vector<std::string> keys;
+  for (int i = 0; i < kKeys; ++i) keys.push_back("Orders:ORDER_ID:" + std::to_string(i));
+  std::vector<int> values(kKeys);
+  for (const bool grows : {true, false}) {
+    StringMap m{};
+    ASSERT_TRUE(grows ? InitGrowingStringMap(&m, 1) : InitStringMap(&m, 1));
+    ASSERT_TRUE(PutStringMap(&m, keys[0].c_str(), &values[0]));
+    StringMapEntry* first = FindStringMapEntry(&m, keys[0].c_str());
+    for (int i = 1; i < kKeys; ++i) ASSERT_TRUE(PutStringMap(&m, keys[i].c_str(), &values[i]));
+    EXPECT_EQ(FindStringMapEntry(&m, keys[0].c_str()), first) << grows;
+    EXPECT_EQ(CountStringMap(&m), kKeys);
+    if (grows) {
+      EXPECT_GE(2 * m.bucketCount + 1, kKeys);
+      EXPECT_LT(m.bucketCount, kKeys);
+      EXPECT_NE(m.bucketCount % 2, 0);
+      EXPECT_NE(m.bucketCount % 13, 0);
+    } else {
+      EXPECT_EQ(m.bucketCount, 1);
+    }
+    for (int i = 0; i < kKeys; i += 7) {
+      EXPECT_EQ(GetStringMap(&m, keys[i].c_str()), &values[i]) << i;
+      EXPECT_TRUE(InBucket(m, ExpectedBucket(keys[i], m.bucketCount), keys[i].c_str())) << i;
+    }
+    for (int i = 1; i < kKeys; i += 2) ASSERT_TRUE(RemoveStringMapKey(&m, keys[i].c_str()));
+    EXPECT_EQ(CountStringMap(&m), kKeys / 2);
+    EXPECT_EQ(GetStringMap(&m, keys[kKeys - 2].c_str()), &values[kKeys - 2]);
+    EXPECT_EQ(GetStringMap(&m, keys[kKeys - 1].c_str()), nullptr);
+    FreeStringMap(&m);
+  }
 }

@@ -159,6 +159,26 @@ TEST_F(TableXmlTest, NodeLoadHandsOverTheIDMap) {
   xmlFreeDoc(document);
 }
 
+// The ID map grows with the references of a document: a thousand of them
+// are spread over more than the map's first fifty buckets, each still mapped.
+TEST_F(TableXmlTest, TheIDMapGrowsWithTheReferences) {
+  std::string xml = "<r>";
+  for (int i = 0; i < 1000; ++i) xml += "<Orders ORDER_ID=\"Orders:ORDER_ID:" + std::to_string(i) + "\"/>";
+  xml += "</r>";
+  xmlDocPtr document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, 0);
+  StringMap* idMap = LoadTableDataFromXmlNode(document, xmlDocGetRootElement(document));
+  ASSERT_NE(idMap, nullptr);
+  EXPECT_EQ(CountStringMap(idMap), 1000);
+  EXPECT_GT(idMap->bucketCount, 400);
+  for (int i = 0; i < 1000; i += 37) {
+    int32_t id = -1;
+    EXPECT_TRUE(GetMappedID(idMap, ("Orders:ORDER_ID:" + std::to_string(i)).c_str(), &id) && id == i) << i;
+  }
+  FreeIDMap(idMap);
+  xmlFreeDoc(document);
+  EXPECT_EQ(Rows("Orders"), 1000);
+}
+
 TEST_F(TableXmlTest, KeysComeFromTheNearestEnclosingElement) {
   ASSERT_TRUE(Load(R"(<r>
   <Orders ORDER_ID="1"><Orders ORDER_ID="2"><LinesList><Lines LINE_ID="10"/></LinesList></Orders></Orders>
