@@ -38,6 +38,10 @@ struct CriteriaNode {
   void* value;
   int32_t valueLength;
   uint8_t result;
+  // An integer literal beyond what the column's values can be: 1 above their
+  // range (every value is smaller), -1 below it (every value is greater), 0
+  // within it. Set by BindCriteria with value.
+  int8_t beyondRange;
 };
 
 // The criterion of the text's last line, or null for no text, a character

@@ -26,11 +26,25 @@ CriteriaNode* NextPostOrder(CriteriaNode* node, const CriteriaNode* root) {
 
 bool IsLeaf(const CriteriaNode* node) { return node->column && node->literal; }
 
-// A literal's integer: an optional sign and decimal digits that fit, else 0.
+// Whether a literal is an optional sign followed by decimal digits only.
+bool IsIntegerText(const char* literal) {
+  const char* p = literal + (*literal == '+' || *literal == '-');
+  if (!*p) return false;
+  for (; *p; ++p)
+    if (*p < '0' || *p > '9') return false;
+  return true;
+}
+
+// A literal's integer: an optional sign and decimal digits that fit. Digits
+// that do not fit are a number beyond the range (*beyond 1 above it, -1 below
+// it, and the value 0); any other text is 0.
 template <typename T>
-void* IntegerLiteral(const char* literal, int bits, bool isSigned, int32_t* length) {
+void* IntegerLiteral(const char* literal, int bits, bool isSigned, int32_t* length, int8_t* beyond) {
   uint64_t bitsValue = 0;
-  if (!ParseIntegerOfWidth(literal, strlen(literal), bits, isSigned, &bitsValue)) bitsValue = 0;
+  if (!ParseIntegerOfWidth(literal, strlen(literal), bits, isSigned, &bitsValue)) {
+    bitsValue = 0;
+    if (IsIntegerText(literal)) *beyond = *literal == '-' ? -1 : 1;
+  }
   const T value = static_cast<T>(bitsValue);
   char* out = nullptr;
   DuplicateBytes(&out, &value, sizeof value);
@@ -39,19 +53,20 @@ void* IntegerLiteral(const char* literal, int bits, bool isSigned, int32_t* leng
 }
 
 // The literal as a value of the column type, in a new buffer; null for a type
-// without comparison.
-void* LiteralValue(const char* literal, uint8_t type, int32_t* length) {
+// without comparison. *beyond tells an integer literal outside the range.
+void* LiteralValue(const char* literal, uint8_t type, int32_t* length, int8_t* beyond) {
+  *beyond = 0;
   switch (type) {
     case ORV_SQL_TINYINT:
     case ORV_SQL_SMALLINT:
     case ORV_SQL_INT:
-      return IntegerLiteral<int32_t>(literal, 32, true, length);
+      return IntegerLiteral<int32_t>(literal, 32, true, length, beyond);
     case ORV_SQL_UNSIGNED_TINYINT:
     case ORV_SQL_UNSIGNED_SMALLINT:
     case ORV_SQL_UNSIGNED_INT:
-      return IntegerLiteral<uint32_t>(literal, 32, false, length);
+      return IntegerLiteral<uint32_t>(literal, 32, false, length, beyond);
     case ORV_SQL_BIGINT:
-      return IntegerLiteral<int64_t>(literal, 64, true, length);
+      return IntegerLiteral<int64_t>(literal, 64, true, length, beyond);
     case ORV_SQL_FLOAT:
       *length = StringLength(literal);
       return ConvertTextToColumnValue(literal, length, ORV_SQL_FLOAT);
@@ -84,11 +99,14 @@ uint8_t Holds(T value, T literal, uint8_t op) {
 }
 
 // A comparison with the row's value on the left; an absent value is smaller
-// than every literal.
-uint8_t Compare(const RowObject* row, const CriteriaNode* leaf, const void* literal, int32_t literalLength) {
+// than every literal, and a literal beyond the range of the column's values
+// is greater (or smaller) than each of them.
+uint8_t Compare(const RowObject* row, const CriteriaNode* leaf, const void* literal, int32_t literalLength,
+                int8_t beyond) {
   int32_t length = 0;
   const void* value = ReadableValue(row, leaf->columnIndex, leaf->columnType, &length);
   if (!value) return Holds(-1, 0, leaf->op);
+  if (beyond != 0) return Holds<int>(-beyond, 0, leaf->op);
   switch (leaf->columnType) {
     case ORV_SQL_TINYINT:
     case ORV_SQL_SMALLINT:
@@ -112,12 +130,13 @@ uint8_t Compare(const RowObject* row, const CriteriaNode* leaf, const void* lite
 }
 
 uint8_t EvaluateLeaf(const RowObject* row, const CriteriaNode* leaf) {
-  if (leaf->value) return Compare(row, leaf, leaf->value, leaf->valueLength);
+  if (leaf->value) return Compare(row, leaf, leaf->value, leaf->valueLength, leaf->beyondRange);
   // Not bound through BindCriteria: the literal is converted for this row only.
   int32_t length = 0;
-  void* literal = LiteralValue(leaf->literal, leaf->columnType, &length);
+  int8_t beyond = 0;
+  void* literal = LiteralValue(leaf->literal, leaf->columnType, &length, &beyond);
   if (!literal) return 0;
-  const uint8_t result = Compare(row, leaf, literal, length);
+  const uint8_t result = Compare(row, leaf, literal, length, beyond);
   free(literal);
   return result;
 }
@@ -141,7 +160,9 @@ bool BindCriteria(Vector* columns, CriteriaNode* criterion) {
     }
     // Each literal is converted once for the whole selection.
     free(node->value);
-    node->value = node->literal ? LiteralValue(node->literal, node->columnType, &node->valueLength) : nullptr;
+    node->value = node->literal
+                      ? LiteralValue(node->literal, node->columnType, &node->valueLength, &node->beyondRange)
+                      : nullptr;
   }
   return true;
 }

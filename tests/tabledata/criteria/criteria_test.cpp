@@ -2,6 +2,8 @@
 // stack limit at its exact edge, binding by name and evaluation by type.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -236,6 +238,63 @@ TEST_F(CriteriaEvalTest, ComparesByColumnType) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(Matches(c.criteria, c.column, c.bytes, c.length), c.match) << c.criteria;
+}
+
+// An integer literal beyond the range of the column's values is compared by
+// its value: no value equals it, every value is below one above the range
+// (and above one below it); an absent value stays below every literal.
+TEST_F(CriteriaEvalTest, LiteralsBeyondTheColumnsRange) {
+  const int32_t zero = 0, minInt = INT32_MIN, maxInt = INT32_MAX;
+  const uint32_t maxUnsigned = 0xFFFFFFFFu;
+  const int64_t five = 5000000000LL;
+  struct Case {
+    const char* criteria;
+    int column;
+    const void* bytes;
+    int32_t length;
+    bool match;
+  } cases[] = {
+      {"COUNT=4294967296", 1, &zero, 4, false},
+      {"COUNT!=4294967296", 1, &zero, 4, true},
+      {"COUNT<4294967296", 1, &maxInt, 4, true},
+      {"COUNT<=2147483648", 1, &maxInt, 4, true},
+      {"COUNT>2147483648", 1, &maxInt, 4, false},
+      {"COUNT>=4294967296", 1, &minInt, 4, false},
+      {"4294967296>COUNT", 1, &zero, 4, true},
+      {"U=4294967296", 2, &zero, 4, false},
+      {"U<4294967296", 2, &maxUnsigned, 4, true},
+      {"U=4294967295", 2, &maxUnsigned, 4, true},
+      {"B<99999999999999999999", 3, &five, 8, true},
+      {"B=18446744073709551616", 3, &zero, 8, false},
+      {"B>9223372036854775808", 3, &five, 8, false},
+      {"COUNT<4294967296", 1, nullptr, 0, true},
+      {"COUNT>4294967296", 1, nullptr, 0, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Matches(c.criteria, c.column, c.bytes, c.length), c.match) << c.criteria;
+
+  // Below the range: the language has no signed numbers, so a criterion is
+  // made by hand (and left unbound, its literal converted for each row).
+  std::vector<void*> values(defs_.size(), nullptr);
+  std::vector<int32_t> lengths(defs_.size(), 0);
+  values[1] = const_cast<int32_t*>(&minInt);
+  lengths[1] = 4;
+  RowObject row{values.data(), lengths.data(), ROW_NEW, nullptr};
+  char column[] = "COUNT";
+  char literal[] = "-2147483649";
+  CriteriaNode below{};
+  below.column = column;
+  below.literal = literal;
+  below.columnIndex = 1;
+  below.columnType = ORV_SQL_INT;
+  const struct {
+    CriteriaOperator op;
+    bool match;
+  } comparisons[] = {{CRITERIA_GT, true}, {CRITERIA_EQ, false}, {CRITERIA_LE, false}};
+  for (const auto& c : comparisons) {
+    below.op = c.op;
+    EXPECT_EQ(EvaluateCriteria(&row, &below) == 1, c.match) << static_cast<int>(c.op);
+  }
 }
 
 TEST_F(CriteriaEvalTest, AndOrOverDeepTrees) {
