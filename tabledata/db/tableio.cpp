@@ -23,6 +23,16 @@ namespace {
 
 // Taken for the whole of a SaveTable run.
 const char g_saveLock = 0;
+// Whether this thread holds the save lock: a listener called by a save that
+// saves again would wait for ever for the lock its own thread holds.
+thread_local bool t_saving = false;
+
+// One SaveTable's walk over its rows.
+struct SaveWalk {
+  const char* tableName;
+  const TableConnection* connection;
+  bool allSaved;
+};
 
 constexpr char kLoadListName[] = "loadtablelist.txt";
 constexpr char kSaveListName[] = "savetableslist.txt";
@@ -319,21 +329,32 @@ bool SaveTable(const char* tableName) {
   LogTrace("@@@ Inside SaveTable @@@\n");
   TableData* table = GetTableDataByName(tableName);
   if (!table) return false;
-  LockObject(&g_saveLock);
-  TableConnection tableConnection{};
-  if (!AcquireTableConnection(tableName, &tableConnection)) {
-    UnlockObject(&g_saveLock);
+  if (t_saving) {
+    LogError("SaveTable refused for %s: a save is already running on this thread\n", tableName);
     return false;
   }
-  bool allSaved = true;
-  for (RowObject* row = table->firstRow; row;) {
-    RowObject* next = row->next;  // a deleted row is freed by its save
-    if (!SaveRowUnit(table->name, row, &tableConnection)) allSaved = false;
-    row = next;
+  LockObject(&g_saveLock);
+  t_saving = true;
+  TableConnection tableConnection{};
+  bool saved = AcquireTableConnection(tableName, &tableConnection);
+  if (saved) {
+    // The rows of the table as the save begins; a deleted row that its save
+    // removes, and any row that a listener deletes meanwhile, is freed when
+    // the walk ends, and one deleted before its turn is not saved.
+    SaveWalk walk{table->name, &tableConnection, true};
+    saved = ForEachTableRow(
+                table,
+                [](RowObject* row, void* context) {
+                  SaveWalk* save = static_cast<SaveWalk*>(context);
+                  if (!SaveRowUnit(save->tableName, row, save->connection)) save->allSaved = false;
+                },
+                &walk) &&
+            walk.allSaved;
+    ReleaseTableConnection(&tableConnection);
   }
-  ReleaseTableConnection(&tableConnection);
+  t_saving = false;
   UnlockObject(&g_saveLock);
-  return allSaved;
+  return saved;
 }
 
 bool SaveAllTables() {

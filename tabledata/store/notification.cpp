@@ -14,12 +14,24 @@ Vector& Listeners() {
   return listeners;
 }
 
+// How many SendNotification calls are walking the listener list: while one
+// is, removed listeners stay in the list (marked) so that its walk can go on.
+int32_t g_sending = 0;
+
+NotificationListener* ListenerOf(const VectorNode* node) { return static_cast<NotificationListener*>(node->element); }
+
 NotificationListener* FindListener(const char* name) {
   for (VectorNode* n = ElementAt(&Listeners(), 0); n; n = n->next) {
-    NotificationListener* listener = static_cast<NotificationListener*>(n->element);
-    if (CompareStringsNoCase(listener->name, name) == 0) return listener;
+    NotificationListener* listener = ListenerOf(n);
+    if (!listener->removed && CompareStringsNoCase(listener->name, name) == 0) return listener;
   }
   return nullptr;
+}
+
+bool AnyListener() {
+  for (VectorNode* n = ElementAt(&Listeners(), 0); n; n = n->next)
+    if (!ListenerOf(n)->removed) return true;
+  return false;
 }
 
 void FreeListener(NotificationListener* listener) {
@@ -27,15 +39,41 @@ void FreeListener(NotificationListener* listener) {
   free(listener);
 }
 
+// Takes a listener out: at once, or while listeners are being called by
+// marking it for the sweep that follows the outermost call.
+void Remove(NotificationListener* listener) {
+  if (g_sending > 0) {
+    listener->removed = 1;
+    return;
+  }
+  DeleteLCDVector(&Listeners(), listener);
+  FreeListener(listener);
+}
+
+// Frees the listeners that were removed while listeners were being called.
+void SweepRemoved() {
+  VectorNode* n = ElementAt(&Listeners(), 0);
+  while (n) {
+    VectorNode* next = n->next;
+    NotificationListener* listener = ListenerOf(n);
+    if (listener->removed) {
+      DeleteElement(&Listeners(), n);
+      FreeListener(listener);
+    }
+    n = next;
+  }
+}
+
 // Removes every listener, logging each name when asked to.
 void RemoveAll(bool logEach) {
   VectorNode* n = ElementAt(&Listeners(), 0);
   while (n) {
     VectorNode* next = n->next;
-    NotificationListener* listener = static_cast<NotificationListener*>(n->element);
-    if (logEach) LogTrace("Listener with name %s removed\n", listener->name);
-    DeleteElement(&Listeners(), n);
-    FreeListener(listener);
+    NotificationListener* listener = ListenerOf(n);
+    if (!listener->removed) {
+      if (logEach) LogTrace("Listener with name %s removed\n", listener->name);
+      Remove(listener);
+    }
     n = next;
   }
 }
@@ -94,7 +132,7 @@ bool AddNotificationListener(const char* name, uint8_t eventType, NotificationCa
 
 bool DisableNotification(const char* name) {
   LogTrace("In Disable notification\n");
-  if (!ElementAt(&Listeners(), 0)) return false;
+  if (!AnyListener()) return false;
   NotificationListener* listener = name ? FindListener(name) : nullptr;
   if (!listener) {
     LogError("Listener with name %s doesn't exists\n", name);
@@ -113,31 +151,36 @@ bool RemoveNotification(const char* name) {
     return false;
   }
   LogDebug("Listener with name %s removed\n", name);
-  DeleteLCDVector(&Listeners(), listener);
-  FreeListener(listener);
+  Remove(listener);
   return true;
 }
 
 void SendNotification(const RowObject* row, const char* tableName) {
   LogTrace("In send notification\n");
-  VectorNode* n = ElementAt(&Listeners(), 0);
-  if (!n) return;
+  if (!AnyListener()) return;
   IMDSNotification* notification = CreateIMDSNotification(row, tableName);
   if (!notification) return;
-  // A callback may remove its own listener: the successor is taken first.
-  for (VectorNode* next = nullptr; n; n = next) {
-    next = n->next;
-    const NotificationListener* listener = static_cast<const NotificationListener*>(n->element);
+  // Callbacks may change the list and the row: the walk ends at the listener
+  // that was last when it began (listeners added meanwhile hear of the next
+  // change), removed ones stay linked until the outermost walk is done, and
+  // the row is read from its copy (a callback may have deleted the row).
+  const uint8_t state = notification->row->state;
+  ++g_sending;
+  const VectorNode* last = Listeners().tail;
+  for (VectorNode* n = ElementAt(&Listeners(), 0); n; n = n == last ? nullptr : n->next) {
+    const NotificationListener* listener = ListenerOf(n);
+    if (listener->removed) continue;
     if (!listener->enabled) {
       LogDebug("Listener %s  disabled\n", listener->name);
     } else if (!IsListContains(listener->tables, tableName)) {
       LogDebug("Listener not registered for %s table\n", tableName);
-    } else if (!Listens(listener->eventType, row->state)) {
-      LogDebug("Listener not registered for Eventype %d\n", row->state);
+    } else if (!Listens(listener->eventType, state)) {
+      LogDebug("Listener not registered for Eventype %d\n", state);
     } else if (listener->callback) {
       listener->callback(notification, listener->name);
     }
   }
+  if (--g_sending == 0) SweepRemoved();
   FreeIMDSNotification(notification);
 }
 

@@ -23,6 +23,9 @@ struct NotificationListener {
   uint8_t enabled;
   uint8_t eventType;    // 0 = every change, else a row state of interest
   NotificationCallback callback;
+  // Removed while listeners were being called: no longer found or called,
+  // and freed once the outermost SendNotification is done with the list.
+  uint8_t removed;
 };
 
 // Removes every listener.
@@ -33,7 +36,9 @@ bool AddNotificationListener(const char* name, uint8_t eventType, NotificationCa
                              const char** tables);
 bool DisableNotification(const char* name);
 bool RemoveNotification(const char* name);
-// Calls every enabled listener that watches the table and the row's state.
+// Calls every enabled listener that watches the table and the row's state,
+// each registered when the call began and not removed before its turn. A
+// callback may add and remove listeners (itself included) and change rows.
 void SendNotification(const RowObject* row, const char* tableName);
 // Null for an unknown table or when memory runs out.
 IMDSNotification* CreateIMDSNotification(const RowObject* row, const char* tableName);

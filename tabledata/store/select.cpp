@@ -37,8 +37,8 @@ int Order(T a, T b) {
 }
 
 // The order of two rows on one column: absent first; integers of codes 1 to 6
-// as signed 32-bit numbers, other numbers by value, dates and times by the
-// calendar, anything else byte by byte.
+// as 32-bit numbers (signed or unsigned as their type), other numbers by
+// value, dates and times by the calendar, anything else byte by byte.
 int RowOrder(const RowObject* a, const RowObject* b, int32_t index, uint8_t type) {
   int32_t la = 0;
   int32_t lb = 0;
@@ -47,12 +47,13 @@ int RowOrder(const RowObject* a, const RowObject* b, int32_t index, uint8_t type
   if (!va || !vb) return (va ? 1 : 0) - (vb ? 1 : 0);
   switch (type) {
     case ORV_SQL_TINYINT:
-    case ORV_SQL_UNSIGNED_TINYINT:
     case ORV_SQL_SMALLINT:
-    case ORV_SQL_UNSIGNED_SMALLINT:
     case ORV_SQL_INT:
-    case ORV_SQL_UNSIGNED_INT:
       return Order(ValueAs<int32_t>(va), ValueAs<int32_t>(vb));
+    case ORV_SQL_UNSIGNED_TINYINT:
+    case ORV_SQL_UNSIGNED_SMALLINT:
+    case ORV_SQL_UNSIGNED_INT:
+      return Order(ValueAs<uint32_t>(va), ValueAs<uint32_t>(vb));
     case ORV_SQL_BIGINT:
       return Order(ValueAs<int64_t>(va), ValueAs<int64_t>(vb));
     case ORV_SQL_UNSIGNED_LONG_INT:

@@ -6,12 +6,23 @@
 
 #include "agent/log/logger.h"
 #include "tabledata/store/notification.h"
+#include "tabledata/store/rowvalue.h"
 #include "tabledata/store/sequence.h"
 #include "tabledata/store/storeinternal.h"
 #include "tabledata/strutil.h"
 #include "tabledata/values/valuetypes.h"
 
 namespace {
+
+// Rows removed while a row walk is open on this thread, with the column count
+// their values were made for; freed when the outermost walk ends.
+struct RemovedRow {
+  RowObject* row;
+  int32_t columnCount;
+  RemovedRow* next;
+};
+thread_local int32_t t_walkDepth = 0;
+thread_local RemovedRow* t_removed = nullptr;
 
 Vector& TableList() {
   static Vector tables{nullptr, 0, nullptr, nullptr};
@@ -107,24 +118,49 @@ bool IsPrimaryKey(const TableDefn* defn, const char* columnName) {
   return false;
 }
 
-// Unlinks a row that is not stored and frees it, after telling the listeners.
-bool RemoveRow(TableData* table, RowObject* row) {
-  RowObject* prev = nullptr;
-  RowObject* cur = table->firstRow;
-  while (cur && cur != row) {
-    prev = cur;
-    cur = cur->next;
-  }
-  if (!cur) return false;
-  if (prev)
-    prev->next = row->next;
+// Takes a row out of its table's list, wherever it stands.
+void Unlink(TableData* table, RowObject* row) {
+  if (row->prev)
+    row->prev->next = row->next;
   else
     table->firstRow = row->next;
-  if (table->lastRow == row) table->lastRow = prev;
+  if (row->next)
+    row->next->prev = row->prev;
+  else
+    table->lastRow = row->prev;
+  row->next = nullptr;
+  row->prev = nullptr;
+  row->table = nullptr;
   --table->rowCount;
+}
+
+// Unlinks a row that is not stored and frees it, after telling the listeners;
+// within a row walk it is freed when the walk ends. False when the row is not
+// in this table, or when a walk is open and its removal cannot be recorded.
+bool RemoveRow(TableData* table, RowObject* row) {
+  if (row->table != table) return false;
+  RemovedRow* removed = nullptr;
+  if (t_walkDepth > 0 && !(removed = static_cast<RemovedRow*>(malloc(sizeof(RemovedRow))))) return false;
+  Unlink(table, row);
   SendNotification(row, table->name);
-  FreeRowObject(row, table->columnCount);
+  if (!removed) {
+    FreeRowObject(row, table->columnCount);
+    return true;
+  }
+  removed->row = row;
+  removed->columnCount = table->columnCount;
+  removed->next = t_removed;
+  t_removed = removed;
   return true;
+}
+
+// Whether length bytes can be a value of a column of type: integers of codes
+// 1 to 4 in 1, 2 or 4 bytes (widened afterwards), the other types of a fixed
+// width in exactly that, texts and byte strings in any length.
+bool FitsColumnType(uint8_t type, int32_t length) {
+  if (type >= ORV_SQL_TINYINT && type <= ORV_SQL_UNSIGNED_SMALLINT) return length == 1 || length == 2 || length == 4;
+  const int32_t width = FixedValueWidth(type);
+  return width == 0 || length == width;
 }
 
 }  // namespace
@@ -277,6 +313,8 @@ RowObject* CreateNewRowObject(void** values, int32_t* lengths) {
   row->lengths = lengths;
   row->state = ROW_NEW;
   row->next = nullptr;
+  row->prev = nullptr;
+  row->table = nullptr;
   return row;
 }
 
@@ -296,6 +334,8 @@ bool AddNewRow(const char* tableName, RowObject* row) {
   Vector* columns = ColumnsOf(table);
   if (!columns || columns->count == 0 || !CompleteRow(row, table, tableName)) return false;
   row->next = nullptr;
+  row->prev = table->lastRow;
+  row->table = table;
   if (table->lastRow)
     table->lastRow->next = row;
   else
@@ -322,9 +362,17 @@ bool UpdateRowObject(const char* tableName, RowObject* row, const char* columnNa
   Vector* columns = ColumnsOf(table);
   const int32_t i = FindColumnIndex(table->kind, columns, columnName);
   if (i < 0 || i >= table->columnCount) return false;
+  const uint8_t type = ColumnTypeOf(table->kind, ElementAt(columns, i));
+  // No bytes and no length clear the value; a value that no statement could
+  // write for the column's type is refused, so that the row can still be saved.
+  const bool clearing = !bytes && length == 0;
+  if (!clearing && (!bytes || !FitsColumnType(type, length))) {
+    LogError("@@@ UpdateRowObject Failed as %d bytes do not fit the type of %s @@@\n", length, columnName);
+    return false;
+  }
   void* value = nullptr;
-  if (DuplicateBytes(reinterpret_cast<char**>(&value), bytes, length) != 1) return false;
-  if (!WidenValue(&value, &length, ColumnTypeOf(table->kind, ElementAt(columns, i)))) {
+  if (!clearing && DuplicateBytes(reinterpret_cast<char**>(&value), bytes, length) != 1) return false;
+  if (!WidenValue(&value, &length, type)) {
     free(value);
     return false;
   }
@@ -354,7 +402,10 @@ bool DeleteRowObjectByCriteria(const char* tableName, const char* criteria) {
   const TableData* table = criteria ? GetTableDataByName(tableName) : nullptr;
   if (!table) return false;
   // The matching rows are collected and the criteria lock released before the
-  // first delete, so that a listener may select with criteria of its own.
+  // first delete, so that a listener may select with criteria of its own. A
+  // listener may also delete collected rows before their turn: within the
+  // walk they stay readable, and deleting them again finds them gone.
+  RowWalk walk;
   ResultData* matching = CollectMatchingRows(table, criteria);
   if (!matching) return false;
   for (ResultNode* node = matching->firstNode; node; node = node->next) DeleteRowObject(tableName, node->row);
@@ -368,18 +419,40 @@ bool DeleteAllTableRowObjects(const char* tableName) {
     LogError("\t tableName NULL \n");
     return false;
   }
-  const TableData* table = GetTableDataByName(tableName);
+  TableData* table = GetTableDataByName(tableName);
   if (!table) {
     LogError("\t GetTableDataByName returned NULL \n");
     return false;
   }
   Vector* columns = ColumnsOf(table);
   if (table->kind != TABLE_KIND_TABLE || !columns || columns->count == 0) return false;
-  RowObject* row = table->firstRow;
-  while (row) {
-    RowObject* next = row->next;
-    DeleteRowObject(tableName, row);
-    row = next;
+  return ForEachTableRow(
+      table, [](RowObject* row, void* owner) { DeleteRowObject(static_cast<TableData*>(owner)->name, row); }, table);
+}
+
+void BeginRowWalk() { ++t_walkDepth; }
+
+void EndRowWalk() {
+  if (t_walkDepth <= 0 || --t_walkDepth > 0) return;
+  // Freeing calls no listener, so no row is removed while this runs.
+  while (RemovedRow* removed = t_removed) {
+    t_removed = removed->next;
+    FreeRowObject(removed->row, removed->columnCount);
+    free(removed);
   }
+}
+
+bool ForEachTableRow(TableData* table, void (*visit)(RowObject* row, void* context), void* context) {
+  if (!table || !visit) return false;
+  RowWalk walk;
+  const int32_t count = table->rowCount;
+  if (count <= 0) return true;
+  RowObject** rows = static_cast<RowObject**>(malloc(static_cast<size_t>(count) * sizeof(RowObject*)));
+  if (!rows) return false;
+  int32_t listed = 0;
+  for (RowObject* row = table->firstRow; row && listed < count; row = row->next) rows[listed++] = row;
+  for (int32_t i = 0; i < listed; ++i)
+    if (rows[i]->table == table) visit(rows[i], context);
+  free(rows);
   return true;
 }

@@ -18,13 +18,19 @@ enum RowState : uint8_t {
 // Kinds of TableData and ResultData.
 enum TableKind : uint8_t { TABLE_KIND_TABLE = 1, TABLE_KIND_VIEW = 2 };
 
+struct TableData;
+
 // One row. values[i] is a malloc'd buffer of lengths[i] bytes plus a zero byte
-// (null for an SQL null), in the table's column order.
+// (null for an SQL null), in the table's column order. The first four fields
+// are the row as callers read it; the last two belong to the table's list,
+// which they let unlink a row wherever it stands.
 struct RowObject {
   void** values;
   int32_t* lengths;
   uint8_t state;  // RowState bits
   RowObject* next;
+  RowObject* prev = nullptr;    // the row before it in its table; null for the first
+  TableData* table = nullptr;   // the table whose list holds the row; null while in none
 };
 
 // One column of a custom view: its name and the base-table column it shows.
@@ -102,15 +108,42 @@ const char* GetTableNameOfView(const char* name);
 RowObject* CreateNewRowObject(void** values, int32_t* lengths);
 void FreeRowObject(RowObject* row, int32_t columnCount);
 // Fills absent values of a table row from generators and defaults, appends the
-// row (which the table then owns) and notifies listeners.
+// row (which the table then owns) and notifies listeners. A listener may
+// delete the row again: outside a row walk it is then gone when this returns.
 bool AddNewRow(const char* tableName, RowObject* row);
-// Replaces one value with a copy of bytes; refused for a primary-key column.
+// Replaces one value with a copy of bytes, or clears it (bytes null, length
+// 0). Refused for a primary-key column, and for a length that no value of the
+// column's type has: integers of codes 1 to 4 take 1, 2 or 4 bytes, the other
+// fixed types exactly their width, texts and byte strings any length.
 bool UpdateRowObject(const char* tableName, RowObject* row, const char* columnName, const void* bytes,
                      int32_t length);
-// Marks a stored row deleted (state | 8), or removes and frees any other row.
+// Marks a stored row deleted (state | 8), or removes and frees any other row
+// (false when the row is not in that table).
 bool DeleteRowObject(const char* tableName, RowObject* row);
 bool DeleteRowObjectByCriteria(const char* tableName, const char* criteria);
 bool DeleteAllTableRowObjects(const char* tableName);
+
+// Row walks. Listeners run inside the store's operations and may delete rows
+// there, also rows that the operation, or the caller around it, is about to
+// visit. While a walk is open on a thread, a row removed on that thread is
+// unlinked at once (its table field becomes null) but freed only when the
+// outermost walk ends, so whoever holds it can still see that it is gone.
+// Every operation below that walks rows is one; a caller that goes on using
+// rows across calls that notify listeners opens one of its own (RowWalk).
+void BeginRowWalk();
+void EndRowWalk();
+class RowWalk {
+ public:
+  RowWalk() { BeginRowWalk(); }
+  ~RowWalk() { EndRowWalk(); }
+  RowWalk(const RowWalk&) = delete;
+  RowWalk& operator=(const RowWalk&) = delete;
+};
+// Calls visit for each row that the table holds when the call begins, in
+// table order, passing over those no longer in the table when their turn
+// comes, all within one row walk. False, with nothing visited, when the rows
+// cannot be listed for want of memory.
+bool ForEachTableRow(TableData* table, void (*visit)(RowObject* row, void* context), void* context);
 
 // Selections. Results are the caller's (FreeResultData), to be freed before
 // any of their rows is deleted.
@@ -129,6 +162,8 @@ uint8_t GetColumnTypeByName(const char* columnName, const ResultData* result);
 const char* GetColumnNameByIndex(int32_t index, const ResultData* result);
 const char* GetTableNameFromResultData(const ResultData* result);
 // Stable sort on one column; ascending == 1 ascending, else descending.
+// Absent values come first (ascending); integers of the unsigned codes 2, 4
+// and 6 are ordered as unsigned numbers.
 bool SortResultSet(ResultData* result, const char* columnName, uint8_t ascending);
 
 // Renderings: a header of column names, then one line per row, cells ended by

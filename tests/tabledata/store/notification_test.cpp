@@ -3,6 +3,8 @@
 // criteria while rows are deleted by criteria.
 #include "tests/tabledata/store/store_fixture.h"
 
+#include <algorithm>
+
 #include "tabledata/values/valuetypes.h"
 
 namespace storetest {
@@ -121,6 +123,102 @@ TEST_F(NotificationTest, ListenerSelectsDuringDeleteByCriteria) {
   ASSERT_TRUE(AddNotificationListener("select", 0, SelectDuringDelete, 1, tables));
   ASSERT_TRUE(DeleteRowObjectByCriteria("Items", "QTY>1 and QTY<4"));
   EXPECT_EQ(g_heard, (std::vector<std::string>{"2", "1"}));
+}
+
+// A callback that changes the listener list while the listeners of one change
+// are being called: "first" runs the case's action, then every listener
+// records what it heard. Two rows are added.
+void (*g_action)() = nullptr;
+const char* g_watched[] = {"Items", nullptr};
+
+int32_t ActThenRecord(IMDSNotification* notification, const char* listenerName) {
+  if (std::string(listenerName) == "first" && g_action) g_action();
+  return Record(notification, listenerName);
+}
+
+TEST_F(NotificationTest, CallbacksMayChangeTheListenerList) {
+  struct Case {
+    const char* what;
+    void (*action)();
+    std::vector<std::string> heard;
+  } cases[] = {
+      {"removes the next listener", [] { RemoveNotification("second"); },
+       {"first:Items:2", "third:Items:2", "first:Items:2", "third:Items:2"}},
+      {"removes itself", [] { RemoveNotification("first"); },
+       {"first:Items:2", "second:Items:2", "third:Items:2", "second:Items:2", "third:Items:2"}},
+      {"removes every listener", [] { DeInitNotification(); }, {"first:Items:2"}},
+      {"adds a listener", [] { AddNotificationListener("fourth", 0, ActThenRecord, 1, g_watched); },
+       {"first:Items:2", "second:Items:2", "third:Items:2", "first:Items:2", "second:Items:2", "third:Items:2",
+        "fourth:Items:2"}},
+  };
+  for (const Case& c : cases) {
+    g_heard.clear();
+    g_action = c.action;
+    for (const char* name : {"first", "second", "third"})
+      ASSERT_TRUE(AddNotificationListener(name, 0, ActThenRecord, 1, g_watched));
+    AddItems({{"a", 1}, {"b", 2}});
+    EXPECT_EQ(g_heard, c.heard) << c.what;
+    DeInitNotification();
+  }
+  g_action = nullptr;
+}
+
+// A listener that deletes the row it hears added: the listeners after it
+// still hear of the addition, and the row is gone afterwards.
+int32_t DeleteAdded(IMDSNotification* notification, const char* listenerName) {
+  Record(notification, listenerName);
+  if (notification->row->state == ROW_NEW && GetTableDataByName("Items")->lastRow)
+    DeleteRowObject("Items", GetTableDataByName("Items")->lastRow);
+  return 0;
+}
+
+TEST_F(NotificationTest, AListenerDeletesTheRowItHearsAdded) {
+  const char* tables[] = {"Items", nullptr};
+  ASSERT_TRUE(AddNotificationListener("deleter", ROW_NEW, DeleteAdded, 1, tables));
+  ASSERT_TRUE(AddNotificationListener("after", ROW_NEW, Record, 1, tables));
+  AddItems({{"a", 1}, {"b", 2}});
+  EXPECT_EQ(GetTableDataByName("Items")->rowCount, 0);
+  // Each addition, and inside it the removal, which the deleter hears first.
+  EXPECT_EQ(std::count(g_heard.begin(), g_heard.end(), "after:Items:2"), 4);
+  EXPECT_EQ(std::count(g_heard.begin(), g_heard.end(), "deleter:Items:2"), 4);
+}
+
+// Deleting a row makes the listener delete another row that the walk has yet
+// to reach (a cascade): every row is deleted once and the listener hears each.
+const char* g_cascade[][2] = {{"a", "c"}, {"b", "d"}};
+int32_t Cascade(IMDSNotification* notification, const char* listenerName) {
+  const std::string name = ValueText(notification->row, kName);
+  g_heard.push_back(name);
+  for (const auto& [deleted, follows] : g_cascade)
+    if (name == deleted)
+      if (RowObject* next = FindRow("Items", kName, follows)) DeleteRowObject("Items", next);
+  (void)listenerName;
+  return 0;
+}
+
+TEST_F(NotificationTest, CascadingDeletesDuringAWalk) {
+  struct Case {
+    const char* what;
+    bool (*deleteRows)();
+    std::vector<std::string> heard;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"by criteria", [] { return DeleteRowObjectByCriteria("Items", "QTY<9"); }, {"a", "c", "b", "d", "e"}, {"z"}},
+      {"every row", [] { return DeleteAllTableRowObjects("Items"); }, {"a", "c", "b", "d", "e", "z"}, {}},
+  };
+  const char* tables[] = {"Items", nullptr};
+  for (const Case& c : cases) {
+    g_heard.clear();
+    AddItems({{"a", 1}, {"b", 1}, {"c", 1}, {"d", 1}, {"e", 1}, {"z", 9}});
+    ASSERT_TRUE(AddNotificationListener("cascade", 0, Cascade, 1, tables));
+    EXPECT_TRUE(c.deleteRows()) << c.what;
+    EXPECT_EQ(g_heard, c.heard) << c.what;
+    ResultData* all = SelectRows("Items", nullptr);
+    EXPECT_EQ(Names(all), c.left) << c.what;
+    FreeResultData(all);
+    DeInitNotification();
+    DeleteAllTableRowObjects("Items");
+  }
 }
 
 TEST(IsListContainsTest, BinarySearchWithoutRegardToCase) {

@@ -21,6 +21,7 @@ namespace storetest {
 
 // Agentparams: the resource document's table. Items: one column of most
 // types, a generated key with a default, a one-byte integer with a default.
+// Counters: an unsigned 32-bit column.
 inline const char kDictionary[] = R"(<data-dictionary>
   <table name="Agentparams"><columns>
     <column name="PARAM_NAME"><data-type>ORV_SQL_CHAR</data-type><max-size>255</max-size></column>
@@ -39,6 +40,10 @@ inline const char kDictionary[] = R"(<data-dictionary>
     <column name="PORT"><data-type>ORV_SQL_UNSIGNED_SMALLINT</data-type></column>
   </columns><primary-key><primary-key-column>ID</primary-key-column></primary-key></table>
   <table name="Other"><columns><column name="X"><data-type>INTEGER</data-type></column></columns></table>
+  <table name="Counters"><columns>
+    <column name="NAME"><data-type>TEXT</data-type></column>
+    <column name="HITS"><data-type>ORV_SQL_UNSIGNED_INT</data-type></column>
+  </columns></table>
 </data-dictionary>)";
 
 enum ItemColumn { kId, kName, kQty, kLevel, kBig, kPrice, kSeen, kOk, kPort, kItemColumns };
@@ -78,11 +83,20 @@ inline std::string ValueText(const RowObject* row, int column) {
                              : "<absent>";
 }
 
-// The NAME of each row of a result, in order.
-inline std::vector<std::string> Names(ResultData* result) {
+// The row of a table whose NAME is name, or null.
+inline RowObject* FindRow(const char* table, int nameColumn, const char* name) {
+  const TableData* data = GetTableDataByName(table);
+  for (RowObject* row = data ? data->firstRow : nullptr; row; row = row->next)
+    if (ValueText(row, nameColumn) == name) return row;
+  return nullptr;
+}
+
+// The NAME of each row of a result, in order (for a table other than Items,
+// the column at nameColumn).
+inline std::vector<std::string> Names(ResultData* result, int nameColumn = kName) {
   std::vector<std::string> names;
   ResetResultDataCursor(result);
-  while (const RowObject* row = GotoNextRowObject(result)) names.push_back(ValueText(row, kName));
+  while (const RowObject* row = GotoNextRowObject(result)) names.push_back(ValueText(row, nameColumn));
   return names;
 }
 
@@ -96,7 +110,8 @@ class StoreTest : public testing::Test {
   }
   void TearDown() override {
     DeInitNotification();
-    for (const char* name : {"Agentparams", "Items", "Other", "ItemView"}) FreeTableData(GetTableDataByName(name));
+    for (const char* name : {"Agentparams", "Items", "Other", "ItemView", "Counters"})
+      FreeTableData(GetTableDataByName(name));
     FreeDataDictionary();
     log_.reset();
   }

@@ -114,6 +114,78 @@ TEST_F(StoreTest, UpdateRowObject) {
   EXPECT_EQ(*static_cast<int32_t*>(row->values[kPort]), 65535);
 }
 
+// A value whose length its column's type cannot have is refused, so that no
+// row holds a value that no statement could save; no bytes clear the value.
+TEST_F(StoreTest, UpdateRowObjectTakesOnlyLengthsOfTheColumnsType) {
+  AddItems({{"a", 1}});
+  RowObject* row = GetTableDataByName("Items")->firstRow;
+  const char bytes[16] = {7};
+  struct Case {
+    const char* column;
+    ItemColumn index;
+    const void* bytes;
+    int32_t length;
+    bool accepted;
+    int32_t storedLength;  // -1: the value is absent afterwards
+  } cases[] = {
+      {"QTY", kQty, bytes, 4, true, 4},         {"QTY", kQty, bytes, 2, false, 4},
+      {"QTY", kQty, bytes, 8, false, 4},        {"LEVEL", kLevel, bytes, 1, true, 4},
+      {"LEVEL", kLevel, bytes, 2, true, 4},     {"LEVEL", kLevel, bytes, 4, true, 4},
+      {"LEVEL", kLevel, bytes, 3, false, 4},    {"PORT", kPort, bytes, 2, true, 4},
+      {"BIG", kBig, bytes, 8, true, 8},         {"BIG", kBig, bytes, 4, false, 8},
+      {"PRICE", kPrice, bytes, 4, false, -1},   {"PRICE", kPrice, bytes, 8, true, 8},
+      {"SEEN", kSeen, bytes, 11, true, 11},     {"SEEN", kSeen, bytes, 10, false, 11},
+      {"OK", kOk, bytes, 1, true, 1},           {"OK", kOk, bytes, 4, false, 1},
+      {"NAME", kName, "abc", 3, true, 3},       {"NAME", kName, "", 0, true, 0},
+      {"NAME", kName, nullptr, 0, true, -1},    {"QTY", kQty, nullptr, 0, true, -1},
+      {"QTY", kQty, nullptr, 4, false, -1},     {"QTY", kQty, bytes, 0, false, -1},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.column) + "/" + std::to_string(c.length);
+    EXPECT_EQ(UpdateRowObject("Items", row, c.column, c.bytes, c.length), c.accepted) << what;
+    if (c.storedLength < 0) {
+      EXPECT_EQ(row->values[c.index], nullptr) << what;
+    } else {
+      ASSERT_NE(row->values[c.index], nullptr) << what;
+      EXPECT_EQ(row->lengths[c.index], c.storedLength) << what;
+    }
+  }
+  EXPECT_TRUE(Logged("@@@ UpdateRowObject Failed as 2 bytes do not fit the type of QTY @@@\n"));
+}
+
+// Removing rows from anywhere in the list keeps the order of addition, read
+// forwards and backwards, and appending afterwards goes on at the end.
+TEST_F(StoreTest, RemovingRowsKeepsTheirOrderBothWays) {
+  struct Case {
+    std::vector<const char*> removed;
+    std::vector<std::string> left;
+  } cases[] = {
+      {{"a"}, {"b", "c", "d", "e", "f"}},
+      {{"f"}, {"a", "b", "c", "d", "e"}},
+      {{"c", "d"}, {"a", "b", "e", "f"}},
+      {{"b", "d", "f"}, {"a", "c", "e"}},
+      {{"a", "b", "c", "d", "e", "f"}, {}},
+  };
+  for (const Case& c : cases) {
+    AddItems({{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}, {"e", 5}, {"f", 6}});
+    for (const char* name : c.removed) ASSERT_TRUE(DeleteRowObject("Items", FindRow("Items", kName, name)));
+    TableData* items = GetTableDataByName("Items");
+    std::vector<std::string> forwards, backwards;
+    for (const RowObject* row = items->firstRow; row; row = row->next) forwards.push_back(ValueText(row, kName));
+    for (const RowObject* row = items->lastRow; row; row = row->prev)
+      backwards.insert(backwards.begin(), ValueText(row, kName));
+    EXPECT_EQ(forwards, c.left) << c.removed.size();
+    EXPECT_EQ(backwards, c.left) << c.removed.size();
+    EXPECT_EQ(items->rowCount, static_cast<int32_t>(c.left.size()));
+    AddItems({{"g", 7}});
+    EXPECT_EQ(ValueText(items->lastRow, kName), "g");
+    EXPECT_EQ(items->rowCount, static_cast<int32_t>(c.left.size()) + 1);
+    ASSERT_TRUE(DeleteAllTableRowObjects("Items"));
+    EXPECT_EQ(items->firstRow, nullptr);
+    EXPECT_EQ(items->lastRow, nullptr);
+  }
+}
+
 TEST_F(StoreTest, DeleteByRowState) {
   AddItems({{"a", 1}, {"b", 2}, {"c", 3}});
   TableData* items = GetTableDataByName("Items");
@@ -199,6 +271,22 @@ TEST_F(StoreTest, SortResultSet) {
   EXPECT_TRUE(SortResultSet(one, "QTY", 1));
   EXPECT_TRUE(Logged("Number of Rows is 1 for the Relvar to be Sorted \n"));
   FreeResultData(one);
+}
+
+// Unsigned 32-bit values sort by their unsigned value: 3000000000 after 5.
+TEST_F(StoreTest, SortsUnsignedIntegersAsUnsigned) {
+  ASSERT_TRUE(CreateTable("Counters"));
+  const struct {
+    const char* name;
+    uint32_t hits;
+  } rows[] = {{"huge", 3000000000u}, {"five", 5}, {"most", 4294967295u}, {"zero", 0}};
+  for (const auto& r : rows) ASSERT_TRUE(AddNewRow("Counters", MakeRow({Text(r.name), Bytes(r.hits)})));
+  ResultData* result = SelectRows("Counters", nullptr);
+  ASSERT_TRUE(SortResultSet(result, "HITS", 1));
+  EXPECT_EQ(Names(result, 0), (std::vector<std::string>{"zero", "five", "huge", "most"}));
+  ASSERT_TRUE(SortResultSet(result, "HITS", 0));
+  EXPECT_EQ(Names(result, 0), (std::vector<std::string>{"most", "huge", "five", "zero"}));
+  FreeResultData(result);
 }
 
 TEST_F(StoreTest, SortsWideNumbersAndDatesByValue) {
