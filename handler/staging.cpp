@@ -3,11 +3,13 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "agent/config/settings.h"
 #include "agent/log/logger.h"
 #include "agent/util/fileutil.h"
+#include "agent/util/scopedhandle.h"
 #include "agent/util/wow64.h"
 #include "handler/execute.h"
 #include "handler/options.h"
@@ -65,11 +67,29 @@ int32_t RemoveEarlierExtraction(const std::string& extracted) {
   return ShellDeleted(shell, extracted.c_str()) ? 0 : (failure != 0 ? failure : shell);
 }
 
+// True when something is left at the path: a file, or a folder with any entry
+// (or one whose entries cannot be listed).
+bool HoldsAnything(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  WIN32_FIND_DATAA entry;
+  FindHandle find(FindFirstFileA((path + "\\*").c_str(), &entry));
+  if (!find) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  do {
+    if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) return true;
+  } while (FindNextFileA(find.Get(), &entry));
+  return false;
+}
+
 // Extracts the archive's oracle folder with the tool, run in `workingFolder`,
 // and copies it into the staging folder. The extraction's result; the staging
 // goes on whatever it is. A failure to clear an earlier extraction
 // (`earlierFailure`) or a failed copy after a good extraction is returned
 // instead, so the agent never installs from a stale or half-staged folder.
+// When files of an earlier patch survive both deletes of the staging folder
+// (held open by a running installer or a scanner), nothing is copied in
+// beside them and the delete's error is returned, whatever the extraction gave.
 int32_t ExtractAndStage(const std::string& tool, const std::string& archive, const std::string& workingFolder,
                         int32_t earlierFailure = 0) {
   const std::string command = ExtractionCommand(tool, archive);
@@ -88,21 +108,34 @@ int32_t ExtractAndStage(const std::string& tool, const std::string& archive, con
 
   int32_t copyFailure = 0;
   int32_t walk = ERROR_NO_MORE_FILES;
+  int32_t leftOver = 0;
   {
     // On 64-bit Windows the staging folder is the real System32's.
     FileSystemRedirectionOff redirection(FileSystemRedirectionOff::Mode::kLogged);
     TWDeleteFolder(staging.c_str());
     Sleep(2000);
     const int shell = ShellDelete(staging.c_str());
+    const DWORD shellError = GetLastError();
     LogInfo("Error code : %d\n", shell);
     if (ShellDeleted(shell, staging.c_str()))
       LogInfo("Sucessfully removed the directory : %s\n", staging.c_str());
     else
       LogError("Failed to remove the directory : %s with error %d \n", staging.c_str(), shell);
-    walk = TWCopyFolder(source.c_str(), staging.c_str(), &copyFailure);
+    if (HoldsAnything(staging)) {
+      // The shell does not always set the thread's error; its own code then
+      // tells the failure, and a delete that reported success left the folder
+      // not empty.
+      leftOver = shellError != 0 ? static_cast<int32_t>(shellError) : (shell != 0 ? shell : ERROR_DIR_NOT_EMPTY);
+      LogError("Installer files not copied: %s still holds files that could not be deleted (error %d)\n",
+               staging.c_str(), static_cast<int>(leftOver));
+    } else {
+      walk = TWCopyFolder(source.c_str(), staging.c_str(), &copyFailure);
+    }
   }
   LogInfo("Proceeding installation after copying...\n");
-  if (result == 0) {
+  if (leftOver != 0) {
+    result = leftOver;
+  } else if (result == 0) {
     if (earlierFailure != 0)
       result = earlierFailure;
     else if (copyFailure != 0)

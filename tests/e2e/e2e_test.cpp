@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/util/scopedhandle.h"
 #include "tests/e2e/managed_computer.h"
 #include "tests/support/sleeper_process.h"
 #include "tests/support/scratch.h"
@@ -64,7 +65,9 @@ testing::AssertionResult SameFiles(const std::map<std::string, std::string>& exp
 // Removes a folder tree when the test is over (after the processes in it ended).
 struct FolderCleanup {
   std::string path;
-  ~FolderCleanup() { twtest::RemoveTree(path); }
+  ~FolderCleanup() {
+    if (!path.empty()) twtest::RemoveTree(path);
+  }
 };
 
 class ProgramRun : public testing::Test {
@@ -109,6 +112,21 @@ class ProgramRun : public testing::Test {
     return deployed.Arguments() + std::vector<std::string>{"-s", "1"};
   }
 
+  // The arguments of a run that stages `patch`'s dependency archive in
+  // `mode`; software deployment runs the stand-in installer and reads the
+  // archive at the root of the current drive (PlaceRootArchive).
+  std::vector<std::string> StagingArguments(const Patch& patch, Mode mode) {
+    if (mode == Mode::kOrdinary) return patch.Arguments();
+    Patch deployed = patch;
+    deployed.patchName = PlaceInstaller(patch);
+    return deployed.Arguments() + std::vector<std::string>{"-s", "1"};
+  }
+  // The archive where software deployment reads it, until the test ends.
+  void PlaceRootArchive(const Patch& patch) {
+    rootArchive_.path = "C:\\" + patch.dependencyFileName;
+    ASSERT_TRUE(twtest::WriteFile(rootArchive_.path, archive_));
+  }
+
   RunResult Run(const std::vector<std::string>& arguments, const std::string& folder = "") {
     RunResult r = pc_->Run(arguments, folder);
     EXPECT_TRUE(r.started) << r.commandLine;
@@ -134,6 +152,7 @@ class ProgramRun : public testing::Test {
   std::string archive_;
   std::unique_ptr<ManagedComputer> pc_;
   std::string installer_;
+  FolderCleanup rootArchive_;
 };
 
 // ---- the decision table, row by row ----
@@ -468,6 +487,38 @@ TEST_F(ProgramRun, FilesOfAnEarlierPatchAreNotStagedAgain) {
   EXPECT_TRUE(SameFiles(twe2e::FilesBelow(twe2e::DataFile("tree\\oracle")),
                         twe2e::FilesBelow(twe2e::NativeStagingFolder())));
   EXPECT_FALSE(twtest::FileExists(stale));
+}
+
+// A file of an earlier patch that another program holds open without delete
+// sharing (a running installer, a scanner) survives both deletes of the
+// staging folder. The new files are then not copied in beside it: ordinary
+// mode ends with the delete's error, software deployment runs the installer.
+TEST_F(ProgramRun, StagingFolderThatCannotBeEmptiedGetsNoNewFiles) {
+  const Patch p = twe2e::Java8Update202x64();
+  pc_->InstallJava(p);
+  Serve(p);
+  PlaceRootArchive(p);
+  const std::map<std::string, std::string> earlier = {{"Java\\jre1.8.0_191\\Data1.cab", "held by an installer"}};
+  const std::string held = twe2e::NativeStagingFolder() + "\\" + earlier.begin()->first;
+
+  for (Mode mode : {Mode::kOrdinary, Mode::kSoftwareDeployment}) {
+    SCOPED_TRACE(Name(mode));
+    Forget();
+    ASSERT_TRUE(twtest::WriteFile(held, earlier.begin()->second));
+    KernelHandle holder(CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid()) << GetLastError();
+
+    const RunResult r = Run(StagingArguments(p, mode));
+    holder.Close();
+
+    EXPECT_EQ(r.exitCode, mode == Mode::kOrdinary ? ERROR_SHARING_VIOLATION : 0) << Log();
+    EXPECT_TRUE(SameFiles(earlier, twe2e::FilesBelow(twe2e::NativeStagingFolder())));
+    EXPECT_TRUE(pc_->LogHas("[ERROR]", "Installer files not copied: " + twe2e::StagingFolder() +
+                                           " still holds files that could not be deleted (error 32)\n"))
+        << Log();
+    EXPECT_EQ(InstallerRecord() != "", mode == Mode::kSoftwareDeployment);
+  }
 }
 
 // ---- the agent under "Program Files (x86)", as it usually is ----

@@ -1,11 +1,12 @@
 // Installer staging in ordinary mode, in process: the dependency archive is
 // fetched from a scripted server, extracted by the real archive tool, and its
-// oracle folder copied into the system profile's LocalLow folder. A copy that
-// fails after a good extraction is the result, not 0.
+// oracle folder copied into the system profile's LocalLow folder. A staged
+// file that cannot be deleted keeps the new files out and is the result, not 0.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include "agent/config/settings.h"
+#include "agent/util/scopedhandle.h"
 #include "handler/options.h"
 #include "handler/staging.h"
 #include "tests/support/scratch.h"
@@ -80,16 +81,17 @@ TEST_F(StagingTest, ArchiveIsFetchedAndTheOracleFolderStaged) {
   EXPECT_FALSE(twtest::FileExists(twtest::WindowsFolder() + "\\SysWOW64" + kStagingBelowSystem));
 }
 
-TEST_F(StagingTest, CopyFailureAfterAGoodExtractionIsTheResult) {
-  // Another process holds one staged file without sharing: it can be neither
-  // deleted nor replaced, so its copy fails.
+TEST_F(StagingTest, StagedFileThatCannotBeDeletedIsTheResultAndNothingIsCopied) {
+  // Another process holds one staged file without sharing: it survives both
+  // deletes, so the new files are not mixed in beside it.
   ASSERT_TRUE(twtest::WriteFile(StagingFolder() + "\\readme.txt", "held"));
-  HANDLE locked = CreateFileA((StagingFolder() + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  KernelHandle locked(CreateFileA((StagingFolder() + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(locked.IsValid());
   EXPECT_EQ(JavaPreInstaller(), ERROR_SHARING_VIOLATION);
-  CloseHandle(locked);
-  EXPECT_EQ(Staged("Java\\installer.cfg"), Packed("Java\\installer.cfg"));  // the walk went on
+  locked.Close();
+  EXPECT_EQ(Staged("readme.txt"), "held");
+  EXPECT_FALSE(twtest::FileExists(StagingFolder() + "\\Java"));
 }
 
 TEST_F(StagingTest, FailedDownloadIsMinusOneWithoutTheClosingLine) {
