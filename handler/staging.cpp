@@ -82,6 +82,19 @@ bool HoldsAnything(const std::string& path) {
   return false;
 }
 
+// A dependency file name becomes part of a local path, of the server path and
+// of the archive tool's quoted command line: only a plain file name may go
+// there, with no folder, drive, quote, wildcard (the tool reads * and ?) or
+// control character, and not "." or "..".
+bool IsPlainFileName(const std::string& name) {
+  if (name == "." || name == "..") return false;
+  for (const char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || strchr("\\/:\"*?<>|", c)) return false;
+  }
+  return true;
+}
+
 // Extracts the archive's oracle folder with the tool, run in `workingFolder`,
 // and copies it into the staging folder. The extraction's result; the staging
 // goes on whatever it is. A failure to clear an earlier extraction
@@ -151,6 +164,12 @@ int32_t ExtractAndStage(const std::string& tool, const std::string& archive, con
 int32_t JavaPreInstaller() {
   const RunOptions& o = g_runOptions;
   const std::string installDir = gv_agentInstallDir.value_or("");
+  if (o.dependencyFileName && !IsPlainFileName(*o.dependencyFileName)) {
+    LogError(
+        "Refusing the dependency file name given with -d: a plain file name is required (none of \\ / : \" * ? < > "
+        "|, no control character, not . or ..)\n");
+    return 13;
+  }
   int32_t result = 0;
   if (!o.calledFromSoftwareDeployment) {
     if (!o.dependencyFileName) {

@@ -521,6 +521,51 @@ TEST_F(ProgramRun, StagingFolderThatCannotBeEmptiedGetsNoNewFiles) {
   }
 }
 
+// ---- the dependency file name ----
+
+// The name given with -d becomes part of a local path, of the server path and
+// of the archive tool's command line: anything but a plain file name is
+// refused before any of them is built, in both modes.
+TEST_F(ProgramRun, DependencyFileNameThatIsNoPlainFileNameEndsWith13InBothModes) {
+  const Patch p = twe2e::Java8Update202x64();
+  pc_->InstallJava(p);
+  const std::vector<std::string> refused = {
+      "..\\..\\x.zip", "a/x.zip", "C:x.zip", "x.zip\" -o\"C:\\somewhere",  // folders, drives, quotes
+      "x*.zip", "x?.zip", "x<.zip", "x>.zip", "x|.zip",                   // wildcards and other reserved characters
+      "x\x01.zip", "x\t.zip", ".", ".."};                               // control characters, dot names
+  const std::string refusal =
+      "Refusing the dependency file name given with -d: a plain file name is required (none of \\ / : \" * ? < > "
+      "|, no control character, not . or ..)\n";
+
+  for (Mode mode : {Mode::kOrdinary, Mode::kSoftwareDeployment}) {
+    for (const std::string& name : refused) {
+      SCOPED_TRACE(std::string(Name(mode)) + ": " + name);
+      Forget();
+      Patch hostile = p;
+      hostile.dependencyFileName = name;
+
+      const RunResult r = Run(StagingArguments(hostile, mode));
+
+      EXPECT_EQ(r.exitCode, 13) << Log();
+      EXPECT_TRUE(pc_->LogHas("[ERROR]", refusal)) << Log();
+      EXPECT_EQ(InstallerRecord(), "");
+      EXPECT_FALSE(twtest::FileExists(twe2e::NativeStagingFolder()));
+    }
+  }
+  EXPECT_EQ(server_.RequestCount(), 0u);
+
+  // An ordinary name still stages.
+  Serve(p);
+  PlaceRootArchive(p);
+  for (Mode mode : {Mode::kOrdinary, Mode::kSoftwareDeployment}) {
+    SCOPED_TRACE(Name(mode));
+    Forget();
+    const RunResult r = Run(StagingArguments(p, mode));
+    EXPECT_EQ(r.exitCode, 0) << Log();
+    EXPECT_EQ(twe2e::FilesBelow(twe2e::NativeStagingFolder()).size(), 4u) << Log();
+  }
+}
+
 // ---- the agent under "Program Files (x86)", as it usually is ----
 
 // The install folder has blanks, and is stored with and without its final
