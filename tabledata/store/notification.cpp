@@ -100,6 +100,8 @@ bool Listens(uint8_t eventType, uint8_t state) {
 
 void InitNotification() { RemoveAll(false); }
 
+bool IsSendingNotification() { return g_sending > 0; }
+
 bool AddNotificationListener(const char* name, uint8_t eventType, NotificationCallback callback, uint8_t enabled,
                              const char** tables) {
   LogTrace("In Add notification Listener\n");

@@ -40,6 +40,8 @@ bool RemoveNotification(const char* name);
 // each registered when the call began and not removed before its turn. A
 // callback may add and remove listeners (itself included) and change rows.
 void SendNotification(const RowObject* row, const char* tableName);
+// Whether listeners are being called (the caller runs inside a callback).
+bool IsSendingNotification();
 // Null for an unknown table or when memory runs out.
 IMDSNotification* CreateIMDSNotification(const RowObject* row, const char* tableName);
 void FreeIMDSNotification(IMDSNotification* notification);

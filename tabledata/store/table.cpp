@@ -15,14 +15,28 @@
 namespace {
 
 // Rows removed while a row walk is open on this thread, with the column count
-// their values were made for; freed when the outermost walk ends.
+// their values were made for; freed when the outermost walk ends. The list
+// doubles as it fills, so a walk whose listeners remove a million rows
+// allocates for them a few dozen times, not a million.
 struct RemovedRow {
   RowObject* row;
   int32_t columnCount;
-  RemovedRow* next;
 };
 thread_local int32_t t_walkDepth = 0;
 thread_local RemovedRow* t_removed = nullptr;
+thread_local size_t t_removedCount = 0;
+thread_local size_t t_removedCapacity = 0;
+
+// Room for one more removed row; false when the list cannot grow.
+bool RoomForRemovedRow() {
+  if (t_removedCount < t_removedCapacity) return true;
+  const size_t capacity = t_removedCapacity ? 2 * t_removedCapacity : 64;
+  RemovedRow* grown = static_cast<RemovedRow*>(realloc(t_removed, capacity * sizeof(RemovedRow)));
+  if (!grown) return false;
+  t_removed = grown;
+  t_removedCapacity = capacity;
+  return true;
+}
 
 Vector& TableList() {
   static Vector tables{nullptr, 0, nullptr, nullptr};
@@ -134,23 +148,21 @@ void Unlink(TableData* table, RowObject* row) {
   --table->rowCount;
 }
 
-// Unlinks a row that is not stored and frees it, after telling the listeners;
-// within a row walk it is freed when the walk ends. False when the row is not
-// in this table, or when a walk is open and its removal cannot be recorded.
+// Unlinks a row that is not stored and frees it, after telling the listeners.
+// Within a row walk a row is freed when the walk ends, unless the walk itself
+// removes it with no walk around its own (the walk never comes back to a row
+// it has visited, and nobody else holds it): a callback, or a caller that
+// opened a walk of its own, may still hold the row. False when the row is not
+// in this table, or when its removal must be recorded and cannot be.
 bool RemoveRow(TableData* table, RowObject* row) {
   if (row->table != table) return false;
-  RemovedRow* removed = nullptr;
-  if (t_walkDepth > 0 && !(removed = static_cast<RemovedRow*>(malloc(sizeof(RemovedRow))))) return false;
+  const bool held = t_walkDepth > 1 || (t_walkDepth == 1 && IsSendingNotification());
+  if (held && !RoomForRemovedRow()) return false;
+  // Recorded before the listeners run: one of them may remove rows too.
+  if (held) t_removed[t_removedCount++] = {row, table->columnCount};
   Unlink(table, row);
   SendNotification(row, table->name);
-  if (!removed) {
-    FreeRowObject(row, table->columnCount);
-    return true;
-  }
-  removed->row = row;
-  removed->columnCount = table->columnCount;
-  removed->next = t_removed;
-  t_removed = removed;
+  if (!held) FreeRowObject(row, table->columnCount);
   return true;
 }
 
@@ -435,11 +447,11 @@ void BeginRowWalk() { ++t_walkDepth; }
 void EndRowWalk() {
   if (t_walkDepth <= 0 || --t_walkDepth > 0) return;
   // Freeing calls no listener, so no row is removed while this runs.
-  while (RemovedRow* removed = t_removed) {
-    t_removed = removed->next;
-    FreeRowObject(removed->row, removed->columnCount);
-    free(removed);
-  }
+  for (size_t i = 0; i < t_removedCount; ++i) FreeRowObject(t_removed[i].row, t_removed[i].columnCount);
+  free(t_removed);
+  t_removed = nullptr;
+  t_removedCount = 0;
+  t_removedCapacity = 0;
 }
 
 bool ForEachTableRow(TableData* table, void (*visit)(RowObject* row, void* context), void* context) {

@@ -125,11 +125,13 @@ bool DeleteAllTableRowObjects(const char* tableName);
 
 // Row walks. Listeners run inside the store's operations and may delete rows
 // there, also rows that the operation, or the caller around it, is about to
-// visit. While a walk is open on a thread, a row removed on that thread is
+// visit. While a walk is open on a thread, a row that a listener removes on
+// that thread, or that is removed inside a walk that a caller opened, is
 // unlinked at once (its table field becomes null) but freed only when the
-// outermost walk ends, so whoever holds it can still see that it is gone.
-// Every operation below that walks rows is one; a caller that goes on using
-// rows across calls that notify listeners opens one of its own (RowWalk).
+// outermost walk ends, so whoever holds it can still see that it is gone; a
+// row that the outermost walk removes itself is freed at once, as outside a
+// walk. Every operation below that walks rows is one; a caller that goes on
+// using rows across calls that notify listeners opens one of its own (RowWalk).
 void BeginRowWalk();
 void EndRowWalk();
 class RowWalk {

@@ -164,7 +164,9 @@ TEST_F(NotificationTest, CallbacksMayChangeTheListenerList) {
 }
 
 // A listener that deletes the row it hears added: the listeners after it
-// still hear of the addition, and the row is gone afterwards.
+// still hear of the addition, and the row is gone afterwards; a caller that
+// keeps the row within a row walk of its own can still read it and see that
+// it is in no table.
 int32_t DeleteAdded(IMDSNotification* notification, const char* listenerName) {
   Record(notification, listenerName);
   if (notification->row->state == ROW_NEW && GetTableDataByName("Items")->lastRow)
@@ -181,6 +183,14 @@ TEST_F(NotificationTest, AListenerDeletesTheRowItHearsAdded) {
   // Each addition, and inside it the removal, which the deleter hears first.
   EXPECT_EQ(std::count(g_heard.begin(), g_heard.end(), "after:Items:2"), 4);
   EXPECT_EQ(std::count(g_heard.begin(), g_heard.end(), "deleter:Items:2"), 4);
+  {
+    RowWalk walk;
+    RowObject* kept = Item("kept", 3);
+    ASSERT_TRUE(AddNewRow("Items", kept));
+    EXPECT_EQ(kept->table, nullptr);
+    EXPECT_EQ(ValueText(kept, kName), "kept");
+  }
+  EXPECT_EQ(GetTableDataByName("Items")->rowCount, 0);
 }
 
 // Deleting a row makes the listener delete another row that the walk has yet
