@@ -51,7 +51,8 @@ bool ReloadTableData();
 bool SaveRowUnit(const char* tableName, RowObject* row, const TableConnection* tableConnection);
 // The changed rows of one table, under the process-wide save lock, so that two
 // saves never interleave. False when the table or its connection is missing,
-// or when a row could not be saved.
+// when a row could not be saved, or when it is called from inside a save on
+// the same thread (a listener's): that would wait for ever for its own lock.
 bool SaveTable(const char* tableName);
 bool SaveAllTables();       // every table of the store, in order; true
 bool SaveTablesFromList();  // "savetableslist.txt"; true, also without the list

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "agent/log/logger.h"
+#include "tabledata/dict/xmlwalk.h"
 
 namespace {
 
@@ -59,31 +60,21 @@ bool EntityExpansionBudget::Spend(xmlDocPtr document, const xmlNode* list) {
 bool ExpandAttributeEntities(xmlDocPtr document) {
   if (!document || !document->intSubset) return true;  // no declarations, nothing to expand
   EntityExpansionBudget budget;
-  xmlNode* top = reinterpret_cast<xmlNode*>(document);
-  xmlNode* node = top->children;
-  while (node) {
-    if (node->type == XML_ELEMENT_NODE) {
-      for (xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
-        xmlNode* first = attribute->children;
-        bool references = false;
-        for (const xmlNode* n = first; n; n = n->next) references = references || n->type == XML_ENTITY_REF_NODE;
-        if (!references) continue;
-        if (!budget.Spend(document, first)) return false;
-        xmlChar* text = xmlNodeListGetString(document, first, 1);
-        xmlNode* replacement = xmlNewDocText(document, text ? text : reinterpret_cast<const xmlChar*>(""));
-        xmlFree(text);
-        if (!replacement) return false;
-        xmlFreeNodeList(first);
-        replacement->parent = reinterpret_cast<xmlNode*>(attribute);
-        attribute->children = attribute->last = replacement;
-      }
-      if (node->children) {
-        node = node->children;
-        continue;
-      }
+  return VisitElementsBelow(reinterpret_cast<xmlNode*>(document), [&](xmlNode* element) {
+    for (xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+      xmlNode* first = attribute->children;
+      bool references = false;
+      for (const xmlNode* n = first; n; n = n->next) references = references || n->type == XML_ENTITY_REF_NODE;
+      if (!references) continue;
+      if (!budget.Spend(document, first)) return false;
+      xmlChar* text = xmlNodeListGetString(document, first, 1);
+      xmlNode* replacement = xmlNewDocText(document, text ? text : reinterpret_cast<const xmlChar*>(""));
+      xmlFree(text);
+      if (!replacement) return false;
+      xmlFreeNodeList(first);
+      replacement->parent = reinterpret_cast<xmlNode*>(attribute);
+      attribute->children = attribute->last = replacement;
     }
-    while (node != top && !node->next) node = node->parent;
-    node = node == top ? nullptr : node->next;
-  }
-  return true;
+    return true;
+  });
 }

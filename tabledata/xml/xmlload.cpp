@@ -8,6 +8,7 @@
 
 #include "agent/log/logger.h"
 #include "tabledata/dict/xmlentities.h"
+#include "tabledata/dict/xmlwalk.h"
 #include "tabledata/store/tabledata.h"
 #include "tabledata/strutil.h"
 #include "tabledata/values/valuetypes.h"
@@ -202,22 +203,11 @@ bool AddElementRow(xmlDocPtr document, StringMap* idMap, const xmlNode* element)
 // its descendants, then its following siblings).
 bool LoadElementsBelow(xmlDocPtr document, StringMap* idMap, xmlNodePtr top) {
   if (top->type != XML_ELEMENT_NODE && top->type != XML_DOCUMENT_NODE) return true;
-  const xmlNode* node = top->children;
-  while (node) {
-    if (node->type == XML_ELEMENT_NODE) {
-      if (!AddElementRow(document, idMap, node)) {
-        LogError("Cannot create and add a new row while constructing tabledata from XML file.\n");
-        return false;
-      }
-      if (node->children) {
-        node = node->children;
-        continue;
-      }
-    }
-    while (node != top && !node->next) node = node->parent;
-    node = node == top ? nullptr : node->next;
-  }
-  return true;
+  return VisitElementsBelow(top, [&](const xmlNode* element) {
+    if (AddElementRow(document, idMap, element)) return true;
+    LogError("Cannot create and add a new row while constructing tabledata from XML file.\n");
+    return false;
+  });
 }
 
 // The whole load of a parsed document (or none: the parse failed); the
